@@ -1,0 +1,14 @@
+#pragma once
+// Everything the application and its dialog use from the framework.
+
+#include "Button.h"
+#include "CmdTarget.h"
+#include "ComboBox.h"
+#include "DataExchange.h"
+#include "Dialog.h"
+#include "ListBox.h"
+#include "MessageBox.h"
+#include "MessageMap.h"
+#include "WaitCursor.h"
+#include "WinApp.h"
+#include "Wnd.h"

@@ -1,0 +1,125 @@
+// The icon, version record and manifest that every executable carries.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "WinApp.h"
+#include "resource.h"
+
+namespace {
+
+std::string ResourceBytes(LPCSTR name, LPCSTR type)
+{
+    HRSRC resource = ::FindResourceA(nullptr, name, type);
+    if (resource == nullptr)
+        return std::string();
+    const char* data = static_cast<const char*>(::LockResource(::LoadResource(nullptr, resource)));
+    return std::string(data, ::SizeofResource(nullptr, resource));
+}
+
+#pragma pack(push, 2)
+struct GroupIconEntry {
+    BYTE width, height, colours, reserved;
+    WORD planes, bitCount;
+    DWORD bytes;
+    WORD id;
+};
+#pragma pack(pop)
+
+TEST(Resources, IconHasSmallAndLargeImages)
+{
+    const std::string group = ResourceBytes(MAKEINTRESOURCEA(IDI_APP_ICON), MAKEINTRESOURCEA(14) /* RT_GROUP_ICON */);
+    ASSERT_GE(group.size(), 6u) << "icon group " << IDI_APP_ICON << " is missing";
+    WORD count = 0;
+    std::memcpy(&count, group.data() + 4, 2);
+    ASSERT_EQ(group.size(), 6u + count * sizeof(GroupIconEntry));
+    std::set<int> sizes;
+    for (WORD i = 0; i < count; ++i) {
+        GroupIconEntry entry;
+        std::memcpy(&entry, group.data() + 6 + i * sizeof entry, sizeof entry);
+        sizes.insert(entry.width);
+        EXPECT_EQ(entry.width, entry.height);
+        EXPECT_EQ(entry.bitCount, 32);
+    }
+    EXPECT_TRUE(sizes.count(16)) << "no 16x16 image";
+    EXPECT_TRUE(sizes.count(32)) << "no 32x32 image";
+
+    // And Windows can make icons of both sizes from it.
+    for (int size : { 16, 32 }) {
+        HICON icon = static_cast<HICON>(::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP_ICON),
+                                                     IMAGE_ICON, size, size, 0));
+        EXPECT_NE(icon, nullptr) << size;
+        if (icon != nullptr)
+            ::DestroyIcon(icon);
+    }
+    EXPECT_NE(AfxGetApp()->LoadIcon(IDI_APP_ICON), nullptr);
+}
+
+std::string VersionString(const std::vector<char>& block, const char* name)
+{
+    const std::string path = std::string("\\StringFileInfo\\040904b0\\") + name;
+    void* value = nullptr;
+    UINT length = 0;
+    if (!::VerQueryValueA(block.data(), path.c_str(), &value, &length) || value == nullptr)
+        return "<missing>";
+    return std::string(static_cast<const char*>(value));
+}
+
+TEST(Resources, VersionRecord)
+{
+    char path[MAX_PATH] = {};
+    ASSERT_GT(::GetModuleFileNameA(nullptr, path, MAX_PATH), 0u);
+    DWORD handle = 0;
+    const DWORD size = ::GetFileVersionInfoSizeA(path, &handle);
+    ASSERT_GT(size, 0u) << "no version record";
+    std::vector<char> block(size);
+    ASSERT_TRUE(::GetFileVersionInfoA(path, 0, size, block.data()));
+
+    struct Row {
+        const char* name;
+        const char* value;
+    };
+    const Row rows[] = {
+        { "CompanyName", "TabletUpdate project" },
+        { "ProductName", "TabletUpdate" },
+        { "FileDescription", "Tablet EEPROM update" },
+        { "FileVersion", "1.0.0.0" },
+        { "ProductVersion", "1.0.0.0" },
+        { "OriginalFilename", "TabletUpdate.exe" },
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(VersionString(block, row.name), row.value) << row.name;
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(::VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
+    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+}
+
+TEST(Resources, ManifestRunsAsInvoker)
+{
+    const std::string manifest = ResourceBytes(MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24) /* RT_MANIFEST */);
+    ASSERT_FALSE(manifest.empty()) << "no manifest with id 1";
+    EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
+    EXPECT_NE(manifest.find("uiAccess=\"false\""), std::string::npos);
+    // Windows 10/11 and 7, the two ends of what the program is built for.
+    EXPECT_NE(manifest.find("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"), std::string::npos);
+    EXPECT_NE(manifest.find("{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"), std::string::npos);
+}
+
+// A title string (id 0xE000, in string block 0xE000 / 16 + 1) would caption
+// the message boxes instead of the executable's name.
+TEST(Resources, NoApplicationTitleString)
+{
+    EXPECT_EQ(::FindResourceA(nullptr, MAKEINTRESOURCEA(0xE000 / 16 + 1), MAKEINTRESOURCEA(6) /* RT_STRING */), nullptr);
+}
+
+} // namespace

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Every test, for x86 and x64, under Wine (headless, on Xvfb).
+set -uo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+
+bash "$root/scripts/setup.sh" || exit 1
+
+# Wine needs an X display for its windows; one virtual server serves the run.
+if [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
+fi
+
+start=$(date +%s)
+mkdir -p "$root/build"
+total_passed=0
+total_failed=0
+for arch in x86 x64; do
+    echo "== $arch: build"
+    if ! bash "$root/scripts/build.sh" "$arch" >"$root/build/build-$arch.log" 2>&1; then
+        tail -n 40 "$root/build/build-$arch.log"
+        echo "== $arch: build failed"
+        echo "0 passed, 1 failed"
+        exit 1
+    fi
+    echo "== $arch: tests"
+    log="$root/build/ctest-$arch.log"
+    ctest --test-dir "$root/build/$arch" -V --timeout 900 2>&1 | tee "$log"
+    # Each suite is one CTest test; count the GoogleTest cases inside them.
+    p=$(grep -oE '\[  PASSED  \] [0-9]+ test' "$log" | awk '{s += $4} END {print s + 0}')
+    f=$(grep -oE '\[  FAILED  \] [0-9]+ test' "$log" | awk '{s += $4} END {print s + 0}')
+    if ! grep -q '100% tests passed' "$log"; then
+        # A suite that crashed or timed out reports no case counts of its own.
+        [ "$f" -eq 0 ] && f=1
+    fi
+    total_passed=$((total_passed + p))
+    total_failed=$((total_failed + f))
+done
+
+echo "Wall time: $(( $(date +%s) - start )) s"
+echo "$total_passed passed, $total_failed failed"
+[ "$total_failed" -eq 0 ]

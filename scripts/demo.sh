@@ -12,6 +12,9 @@ if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
 fi
 
+# A Wine server left from an earlier run may hold a display that is gone.
+WINEPREFIX="$root/build/wineprefix" wineserver -k >/dev/null 2>&1 || true
+
 bash "$root/scripts/build.sh" x86 >/dev/null
 
 build="$root/build/x86"

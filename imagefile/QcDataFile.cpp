@@ -1,0 +1,216 @@
+#include "QcDataFile.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr char kSection[] = "EEPROM DATA";
+constexpr char kKeyPrefix[] = "Value";
+constexpr std::size_t kKeyPrefixLength = sizeof(kKeyPrefix) - 1;
+
+// The profile functions resolve a bare file name against the Windows folder,
+// not the current one; a full path makes a relative name mean what it says.
+bool FullPath(const char* path, std::string& full)
+{
+    if (path == nullptr || path[0] == '\0')
+        return false;
+    DWORD needed = ::GetFullPathNameA(path, 0, nullptr, nullptr);
+    for (int attempt = 0; attempt < 2 && needed != 0; ++attempt) {
+        std::vector<char> buffer(needed);
+        const DWORD length = ::GetFullPathNameA(path, needed, buffer.data(), nullptr);
+        if (length == 0)
+            return false;
+        if (length < needed) {
+            full.assign(buffer.data(), length);
+            return true;
+        }
+        needed = length; // the current folder changed between the two calls
+    }
+    return false;
+}
+
+void KeyName(unsigned address, char (&key)[16])
+{
+    std::snprintf(key, sizeof(key), "Value%03u", address);
+}
+
+char LowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualsIgnoringCase(const char* a, const char* b)
+{
+    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+        if (LowerAscii(*a) != LowerAscii(*b))
+            return false;
+    }
+    return *a == *b;
+}
+
+// A double-null-terminated list from a profile query that returns
+// "buffer size - 2" when the list did not fit.
+template <typename Query>
+std::vector<char> ReadNameList(Query query)
+{
+    for (DWORD size = 4096; size <= 1u << 24; size *= 4) {
+        std::vector<char> buffer(size, '\0');
+        if (query(buffer.data(), size) < size - 2)
+            return buffer;
+    }
+    return std::vector<char>(2, '\0');
+}
+
+template <typename Visit>
+void ForEachName(const std::vector<char>& list, Visit visit)
+{
+    const char* name = list.data();
+    while (*name != '\0') {
+        visit(name);
+        name += std::char_traits<char>::length(name) + 1;
+    }
+}
+
+bool HasSection(const std::string& path)
+{
+    const auto names = ReadNameList([&](char* buffer, DWORD size) {
+        return ::GetPrivateProfileSectionNamesA(buffer, size, path.c_str());
+    });
+    bool found = false;
+    ForEachName(names, [&](const char* name) {
+        found = found || EqualsIgnoringCase(name, kSection);
+    });
+    return found;
+}
+
+// Which of Value000..Value255 the section names. Key names are matched
+// without regard to case, as the profile functions do; "Value7" is not
+// "Value007" to them either.
+std::vector<bool> PresentKeys(const std::string& path)
+{
+    std::vector<bool> present(256, false);
+    const auto names = ReadNameList([&](char* buffer, DWORD size) {
+        return ::GetPrivateProfileStringA(kSection, nullptr, "", buffer, size, path.c_str());
+    });
+    ForEachName(names, [&](const char* name) {
+        if (std::char_traits<char>::length(name) != kKeyPrefixLength + 3)
+            return;
+        for (std::size_t i = 0; i < kKeyPrefixLength; ++i) {
+            if (LowerAscii(name[i]) != LowerAscii(kKeyPrefix[i]))
+                return;
+        }
+        unsigned address = 0;
+        for (std::size_t i = kKeyPrefixLength; i < kKeyPrefixLength + 3; ++i) {
+            if (name[i] < '0' || name[i] > '9')
+                return;
+            address = address * 10 + static_cast<unsigned>(name[i] - '0');
+        }
+        if (address < present.size())
+            present[address] = true;
+    });
+    return present;
+}
+
+QcDataFile::LoadResult CheckFile(const std::string& path)
+{
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+                   ? QcDataFile::LoadResult::FileMissing
+                   : QcDataFile::LoadResult::FileUnreadable;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return QcDataFile::LoadResult::FileUnreadable;
+    // The profile functions take a file they cannot open for an empty one;
+    // open it ourselves to tell the two apart.
+    const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return QcDataFile::LoadResult::FileUnreadable;
+    ::CloseHandle(file);
+    return QcDataFile::LoadResult::Valid;
+}
+
+} // namespace
+
+bool QcDataFile::ParseValue(const char* text, BYTE& value)
+{
+    if (text == nullptr || *text == '\0')
+        return false;
+    unsigned number = 0;
+    for (; *text != '\0'; ++text) {
+        if (*text < '0' || *text > '9')
+            return false;
+        number = number * 10 + static_cast<unsigned>(*text - '0');
+        if (number > 255)
+            return false;
+    }
+    value = static_cast<BYTE>(number);
+    return true;
+}
+
+QcDataFile::LoadResult QcDataFile::Load(const char* path, Image& image)
+{
+    image.fill(0);
+    std::string full;
+    if (!FullPath(path, full))
+        return LoadResult::FileMissing;
+
+    // The bytes are what the profile reader makes of the file, valid or not;
+    // the checks below only decide whether they can be trusted.
+    std::array<UINT, 256> numbers{};
+    for (unsigned address = 0; address < image.size(); ++address) {
+        char key[16];
+        KeyName(address, key);
+        numbers[address] = ::GetPrivateProfileIntA(kSection, key, 0, full.c_str());
+        image[address] = static_cast<BYTE>(numbers[address]);
+    }
+
+    const LoadResult file = CheckFile(full);
+    if (file != LoadResult::Valid)
+        return file;
+    if (!HasSection(full))
+        return LoadResult::SectionMissing;
+    const std::vector<bool> present = PresentKeys(full);
+    for (bool isPresent : present) {
+        if (!isPresent)
+            return LoadResult::KeyMissing;
+    }
+
+    // A value only counts when its text is a plain byte and the profile
+    // reader took the same number from it: "300" would load as 44, "-1" as
+    // 255, "12abc" as 12 and "abc" as 0.
+    for (unsigned address = 0; address < image.size(); ++address) {
+        char key[16];
+        KeyName(address, key);
+        char text[64] = {};
+        const DWORD length = ::GetPrivateProfileStringA(kSection, key, "", text, sizeof(text),
+                                                        full.c_str());
+        BYTE parsed = 0;
+        if (length >= sizeof(text) - 1 || !ParseValue(text, parsed) || numbers[address] != parsed)
+            return LoadResult::BadValue;
+    }
+    return LoadResult::Valid;
+}
+
+bool QcDataFile::Save(const char* path, const Image& image)
+{
+    std::string full;
+    if (!FullPath(path, full))
+        return false;
+    for (unsigned address = 0; address < image.size(); ++address) {
+        char key[16];
+        char value[8];
+        KeyName(address, key);
+        std::snprintf(value, sizeof(value), "%u", static_cast<unsigned>(image[address]));
+        // After one failure (read-only file, missing folder) the rest would
+        // fail the same way; the caller learns of it either way.
+        if (!::WritePrivateProfileStringA(kSection, key, value, full.c_str()))
+            return false;
+    }
+    return true;
+}

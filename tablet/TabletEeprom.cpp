@@ -1,0 +1,232 @@
+#include "TabletEeprom.h"
+
+#include "DeviceDiscovery.h"
+#include "QcDataFile.h"
+#include "TabletProtocol.h"
+#include "WaitCursor.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+bool IsEepromAddress(int address)
+{
+    return address >= 0 && address < static_cast<int>(TabletProtocol::kEepromSize);
+}
+
+} // namespace
+
+CTabletEeprom::CTabletEeprom(HidSystem& system) : m_hHandleNotify(system), m_system(system) {}
+
+CTabletEeprom::~CTabletEeprom()
+{
+    Close();
+}
+
+BOOL CTabletEeprom::Open(HWND owner, const char* qcFile)
+{
+    m_hOwner = owner;
+    m_lastBurn = BurnOutcome::None;
+    CWaitCursor wait;
+    Close();
+
+    m_pDevice = FindTabletDevice(m_system, TabletProtocol::kVendorId, TabletProtocol::kMatchAny,
+                                 TabletProtocol::kUsagePage, TabletProtocol::kUsage);
+    if (!m_pDevice)
+        return FALSE;
+
+    // A failed registration is not fatal: the tablet still works, only its
+    // removal goes unreported until the next Open tries again.
+    if (!m_hHandleNotify) {
+        DEV_BROADCAST_HANDLE filter{};
+        filter.dbch_size = sizeof(filter);
+        filter.dbch_devicetype = DBT_DEVTYP_HANDLE;
+        filter.dbch_handle = m_pDevice->handle;
+        m_hHandleNotify.Register(m_hOwner, &filter);
+    }
+
+    if (qcFile != nullptr && qcFile[0] != '\0')
+        BurnOnOpen(qcFile);
+    return TRUE;
+}
+
+void CTabletEeprom::Close()
+{
+    m_hHandleNotify.Reset();
+    m_pDevice.reset();
+}
+
+BYTE CTabletEeprom::GetIndexedString(ULONG index, PVOID buffer, ULONG length)
+{
+    if (!m_pDevice)
+        return 0;
+    return static_cast<BYTE>(
+        m_system.HidD_GetIndexedString(m_pDevice->handle, index, buffer, length));
+}
+
+// FALSE only when a Get Feature was made and failed. With no tablet open no
+// request is made and the byte reads as 0, which callers have always relied on.
+BOOL CTabletEeprom::ReadByteChecked(int address, BYTE& value)
+{
+    value = 0;
+    if (!IsEepromAddress(address))
+        return FALSE;
+    if (!m_pDevice)
+        return TRUE;
+
+    // The address travels only as the request's length, so the buffer must
+    // cover the longest request whatever the device's report length is.
+    std::array<BYTE, TabletProtocol::kMaxReadLength> buffer{};
+    buffer[0] = TabletProtocol::kReportId;
+    const ULONG length = TabletProtocol::ReadRequestLength(static_cast<std::uint8_t>(address));
+    const BOOLEAN ok = m_system.HidD_GetFeature(m_pDevice->handle, buffer.data(), length);
+    value = buffer[0];
+    return ok ? TRUE : FALSE;
+}
+
+// A failed read still yields the untouched report id, 4: that is the value
+// this call has always given back. ReadAll and VerifyAll know better.
+BYTE CTabletEeprom::ReadByte(int address)
+{
+    BYTE value = 0;
+    ReadByteChecked(address, value);
+    return value;
+}
+
+BYTE CTabletEeprom::WriteByte(int address, BYTE value)
+{
+    if (!IsEepromAddress(address) || !m_pDevice)
+        return 0;
+    // The class driver sends a Set Feature of the report's defined length; a
+    // device whose feature report cannot hold id, code, value and check byte
+    // cannot take our writes at all.
+    const USHORT length = m_pDevice->caps.FeatureReportByteLength;
+    if (length < TabletProtocol::kWriteReportMinLength)
+        return 0;
+    std::vector<BYTE> report(length);
+    TabletProtocol::BuildWriteReport(report.data(), report.size(),
+                                     static_cast<std::uint8_t>(address), value);
+    return static_cast<BYTE>(m_system.HidD_SetFeature(m_pDevice->handle, report.data(), length));
+}
+
+BYTE CTabletEeprom::BeginAccess()
+{
+    if (!m_pDevice)
+        return 0;
+    BYTE scratch[TabletProtocol::kAccessScratchSize] = {};
+    return GetIndexedString(TabletProtocol::kBeginAccessString, scratch,
+                            TabletProtocol::kAccessStatedLength);
+}
+
+BYTE CTabletEeprom::EndAccess()
+{
+    if (!m_pDevice)
+        return 0;
+    BYTE scratch[TabletProtocol::kAccessScratchSize] = {};
+    return GetIndexedString(TabletProtocol::kEndAccessString, scratch,
+                            TabletProtocol::kAccessStatedLength);
+}
+
+void CTabletEeprom::ReadAll()
+{
+    m_readFailed.reset();
+    for (int address = 0; address < static_cast<int>(m_image.size()); ++address) {
+        BYTE value = 0;
+        m_readFailed[address] = !ReadByteChecked(address, value);
+        m_image[address] = value;
+    }
+}
+
+void CTabletEeprom::WriteAll()
+{
+    for (int address = 0; address < static_cast<int>(m_image.size()); ++address) {
+        WriteByte(address, m_image[address]);
+        // The tablet needs time to commit each byte to its EEPROM. A busy wait
+        // on the tick count, not Sleep: Sleep rounds up to the system timer's
+        // period (15.6 ms unless some program has raised it), which would
+        // stretch a 10 ms pause by half. The unsigned difference stays right
+        // across the counter's wrap after 49.7 days.
+        if (m_nWriteDelay != 0) {
+            const DWORD start = m_system.GetTickCount();
+            while (m_system.GetTickCount() - start < m_nWriteDelay) {
+            }
+        }
+    }
+}
+
+BOOL CTabletEeprom::VerifyAll()
+{
+    for (int address = 0; address < static_cast<int>(m_image.size()); ++address) {
+        BYTE value = 0;
+        // A failed read leaves the report id in the buffer; where the image
+        // holds 4 that would pass for a match.
+        if (!ReadByteChecked(address, value) || value != m_image[address])
+            return FALSE;
+    }
+    return TRUE;
+}
+
+bool CTabletEeprom::ReadFailedAt(unsigned address) const
+{
+    return address < m_readFailed.size() && m_readFailed[address];
+}
+
+int CTabletEeprom::ClassifyDeviceChange(DWORD eventType, LPARAM eventData)
+{
+    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(eventData);
+    switch (eventType) {
+    case DBT_DEVICEARRIVAL: {
+        GUID hidGuid{};
+        m_system.HidD_GetHidGuid(&hidGuid);
+        // While a tablet is open every arrival is ignored, so the report is
+        // not even looked at.
+        if (m_pDevice || header == nullptr)
+            return 0;
+        if (header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE)
+            return 0;
+        const auto* report = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A*>(header);
+        return std::memcmp(&report->dbcc_classguid, &hidGuid, sizeof(hidGuid)) == 0 ? 1 : 0;
+    }
+    case DBT_DEVICEQUERYREMOVE:
+    case DBT_DEVICEREMOVECOMPLETE: {
+        if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_HANDLE)
+            return 0;
+        if (!m_pDevice)
+            return 0;
+        const auto* report = reinterpret_cast<const DEV_BROADCAST_HANDLE*>(header);
+        if (m_pDevice->handle != report->dbch_handle || m_pDevice->handle == nullptr)
+            return 0;
+        return -1;
+    }
+    default:
+        // Other events may come with no report, or with one of another shape.
+        return 0;
+    }
+}
+
+BOOL CTabletEeprom::LoadImage(const char* path)
+{
+    return QcDataFile::Load(path, m_image) == QcDataFile::LoadResult::Valid ? TRUE : FALSE;
+}
+
+BOOL CTabletEeprom::SaveImage(const char* path)
+{
+    return QcDataFile::Save(path, m_image) ? TRUE : FALSE;
+}
+
+// Burning a damaged file would silently program zeros or wrapped values into
+// the tablet, so only a complete, valid image is sent.
+void CTabletEeprom::BurnOnOpen(const char* qcFile)
+{
+    std::array<BYTE, TabletProtocol::kEepromSize> image{};
+    if (QcDataFile::Load(qcFile, image) != QcDataFile::LoadResult::Valid) {
+        m_lastBurn = BurnOutcome::Refused;
+        return;
+    }
+    m_image = image;
+    BeginAccess();
+    WriteAll();
+    EndAccess();
+    m_lastBurn = BurnOutcome::Burned;
+}

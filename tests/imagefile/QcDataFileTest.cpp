@@ -1,0 +1,513 @@
+// QC data files on real files in a temporary folder, through the real profile
+// functions, and their burn into the simulated tablet on Open.
+
+#include "QcDataFile.h"
+#include "TabletEeprom.h"
+#include "TabletTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using Image = QcDataFile::Image;
+using Result = QcDataFile::LoadResult;
+
+const char* Name(Result result)
+{
+    switch (result) {
+    case Result::Valid: return "Valid";
+    case Result::FileMissing: return "FileMissing";
+    case Result::FileUnreadable: return "FileUnreadable";
+    case Result::SectionMissing: return "SectionMissing";
+    case Result::KeyMissing: return "KeyMissing";
+    case Result::BadValue: return "BadValue";
+    }
+    return "?";
+}
+
+// A fresh folder under the temporary folder, removed with all it holds.
+class TempFolder {
+public:
+    TempFolder()
+    {
+        char base[MAX_PATH] = {};
+        ::GetTempPathA(MAX_PATH, base);
+        static unsigned serial = 0;
+        std::ostringstream name;
+        name << base << "TabletUpdateQc-" << ::GetCurrentProcessId() << '-' << ::GetTickCount()
+             << '-' << ++serial;
+        m_path = name.str();
+        ::CreateDirectoryA(m_path.c_str(), nullptr);
+    }
+    ~TempFolder() { Remove(m_path); }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    std::string File(const std::string& name) const { return m_path + "\\" + name; }
+    const std::string& Path() const { return m_path; }
+
+private:
+    static void Remove(const std::string& folder)
+    {
+        WIN32_FIND_DATAA found;
+        const HANDLE search = ::FindFirstFileA((folder + "\\*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                const std::string name = found.cFileName;
+                if (name == "." || name == "..")
+                    continue;
+                const std::string path = folder + "\\" + name;
+                ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                    Remove(path);
+                else
+                    ::DeleteFileA(path.c_str());
+            } while (::FindNextFileA(search, &found));
+            ::FindClose(search);
+        }
+        ::RemoveDirectoryA(folder.c_str());
+    }
+
+    std::string m_path;
+};
+
+void WriteText(const std::string& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The file's lines without line ends and without blank lines, which Wine
+// drops when it rewrites a file and Windows keeps.
+std::vector<std::string> Lines(const std::string& path)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(ReadText(path));
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty())
+            lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string KeyLine(unsigned address, const std::string& value)
+{
+    char key[16];
+    std::snprintf(key, sizeof(key), "Value%03u=", address);
+    return key + value;
+}
+
+// A complete file holding `image`, with `replaced` (address, text) overriding one line.
+std::string ImageText(const Image& image, int replacedAddress = -1,
+                      const std::string& replacedText = std::string())
+{
+    std::string text = "[EEPROM DATA]\r\n";
+    for (unsigned a = 0; a < 256; ++a) {
+        text += KeyLine(a, static_cast<int>(a) == replacedAddress ? replacedText
+                                                                  : std::to_string(image[a]));
+        text += "\r\n";
+    }
+    return text;
+}
+
+Image Pattern(unsigned multiplier, unsigned offset)
+{
+    Image image{};
+    for (unsigned a = 0; a < 256; ++a)
+        image[a] = static_cast<BYTE>(a * multiplier + offset);
+    return image;
+}
+
+Image Filled(BYTE value)
+{
+    Image image{};
+    image.fill(value);
+    return image;
+}
+
+} // namespace
+
+TEST(QcDataFile, SaveThenLoadGivesTheSameBytesInTheFileFormat)
+{
+    TempFolder folder;
+    const std::string path = folder.File("roundtrip.tqc");
+    SimHidSystem sim;
+    CTabletEeprom saver(sim);
+    saver.m_image = Pattern(37, 11);
+    ASSERT_EQ(saver.SaveImage(path.c_str()), TRUE);
+
+    // A new file: the section, then every key in ascending order, plain decimals.
+    const std::vector<std::string> lines = Lines(path);
+    ASSERT_EQ(lines.size(), 257u);
+    EXPECT_EQ(lines[0], "[EEPROM DATA]");
+    for (unsigned a = 0; a < 256; ++a)
+        EXPECT_EQ(lines[a + 1], KeyLine(a, std::to_string(saver.m_image[a])));
+
+    CTabletEeprom loader(sim);
+    loader.m_image = Filled(0xEE);
+    EXPECT_EQ(loader.LoadImage(path.c_str()), TRUE);
+    EXPECT_TRUE(loader.m_image == saver.m_image);
+}
+
+TEST(QcDataFile, SingleKeyLoadsThatByteAndZerosButIsNotAnImage)
+{
+    TempFolder folder;
+    const std::string path = folder.File("single.tqc");
+    WriteText(path, "[EEPROM DATA]\r\nValue010=170\r\n");
+    SimHidSystem sim;
+    CTabletEeprom eeprom(sim);
+    eeprom.m_image = Filled(0xEE);
+
+    EXPECT_EQ(eeprom.LoadImage(path.c_str()), FALSE);
+    for (unsigned a = 0; a < 256; ++a)
+        EXPECT_EQ(eeprom.m_image[a], a == 10 ? 0xAA : 0x00) << "address " << a;
+
+    Image image{};
+    EXPECT_STREQ(Name(QcDataFile::Load(path.c_str(), image)), Name(Result::KeyMissing));
+}
+
+TEST(QcDataFile, SavingKeepsEverythingElseInTheFile)
+{
+    TempFolder folder;
+    const std::string path = folder.File("existing.tqc");
+    WriteText(path,
+              "[Tester]\r\nName=Line 3\r\nDate=2010-01-05\r\n\r\n"
+              "[EEPROM DATA]\r\nValue003=9\r\nNote=keep me\r\n\r\n"
+              "[Calibration]\r\nX=1\r\nY=-2\r\n");
+    const Image image = Pattern(5, 200);
+    ASSERT_TRUE(QcDataFile::Save(path.c_str(), image));
+
+    std::vector<std::string> expected = {"[Tester]", "Name=Line 3", "Date=2010-01-05",
+                                         "[EEPROM DATA]", KeyLine(3, std::to_string(image[3])),
+                                         "Note=keep me"};
+    for (unsigned a = 0; a < 256; ++a) {
+        if (a != 3)
+            expected.push_back(KeyLine(a, std::to_string(image[a])));
+    }
+    expected.insert(expected.end(), {"[Calibration]", "X=1", "Y=-2"});
+    const std::vector<std::string> lines = Lines(path);
+    ASSERT_EQ(lines.size(), expected.size());
+    for (size_t i = 0; i < lines.size(); ++i)
+        EXPECT_EQ(lines[i], expected[i]) << "line " << i;
+
+    Image loaded{};
+    EXPECT_STREQ(Name(QcDataFile::Load(path.c_str(), loaded)), Name(Result::Valid));
+    EXPECT_TRUE(loaded == image);
+}
+
+TEST(QcDataFile, ValueText)
+{
+    struct Row {
+        int row;
+        std::string text; // as written after "Value042="
+        BYTE loaded;      // what the profile reader makes of it
+        bool valid;
+    };
+    // A value counts only as plain decimal digits 0..255. Blanks around it and
+    // outer quotes are the file format's own and are removed by the profile
+    // functions before anyone sees the value, so " 12" and "\"12\"" are 12.
+    const Row rows[] = {
+        {1, "0", 0, true},
+        {2, "255", 255, true},
+        {3, "256", 0, false},
+        {4, "300", 44, false},
+        {5, "-1", 255, false},
+        {6, "abc", 0, false},
+        {7, " 12", 12, true},
+        {8, "", 0, false},
+        {9, "12abc", 12, false},
+        {10, "007", 7, true},
+        {11, "+12", 12, false},
+        {12, "\"12\"", 12, true},
+        {13, "12 ", 12, true},
+        {14, "1 2", 1, false},
+        {15, "0x10", 16, false}, // the reader takes a 0x prefix for hexadecimal
+        {16, "4294967296", 0, false},
+        {17, "-0", 0, false},
+    };
+    TempFolder folder;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << r.row << ": \"" << r.text << "\"");
+        const std::string path = folder.File("value" + std::to_string(r.row) + ".tqc");
+        WriteText(path, ImageText(Filled(1), 42, r.text));
+        SimHidSystem sim;
+        CTabletEeprom eeprom(sim);
+        eeprom.m_image = Filled(0xEE);
+
+        EXPECT_EQ(eeprom.LoadImage(path.c_str()), r.valid ? TRUE : FALSE);
+        EXPECT_EQ(eeprom.m_image[42], r.loaded);
+        EXPECT_EQ(eeprom.m_image[41], 1);
+        Image image{};
+        EXPECT_STREQ(Name(QcDataFile::Load(path.c_str(), image)),
+                     Name(r.valid ? Result::Valid : Result::BadValue));
+    }
+}
+
+TEST(QcDataFile, FileShapes)
+{
+    TempFolder folder;
+    const std::string good = ImageText(Filled(7));
+    std::string lowerKeys = good;
+    for (size_t at = lowerKeys.find("Value"); at != std::string::npos;
+         at = lowerKeys.find("Value", at))
+        lowerKeys.replace(at, 5, "vALUE");
+    std::string shortKey = good;
+    shortKey.replace(shortKey.find("Value042="), 9, "Value42=");
+
+    struct Row {
+        int row;
+        const char* what;
+        std::string content; // written unless the row makes its own path
+        Result result;
+        BYTE at42;
+    };
+    const std::vector<Row> rows = {
+        {1, "complete", good, Result::Valid, 7},
+        {2, "key names in another case", lowerKeys, Result::Valid, 7},
+        {3, "section name in another case", "[eeprom data]" + good.substr(13), Result::Valid, 7},
+        {4, "two-digit key name", shortKey, Result::KeyMissing, 0},
+        {5, "keys in another section", "[EEPROM]" + good.substr(13), Result::SectionMissing, 0},
+        {6, "empty file", "", Result::SectionMissing, 0},
+        {7, "section with no keys", "[EEPROM DATA]\r\n[Next]\r\nValue042=7\r\n",
+         Result::KeyMissing, 0},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << r.row << ": " << r.what);
+        const std::string path = folder.File("shape" + std::to_string(r.row) + ".tqc");
+        WriteText(path, r.content);
+        Image image = Filled(0xEE);
+        EXPECT_STREQ(Name(QcDataFile::Load(path.c_str(), image)), Name(r.result));
+        EXPECT_EQ(image[42], r.at42);
+    }
+}
+
+TEST(QcDataFile, MissingAndUnreadableFiles)
+{
+    TempFolder folder;
+    const std::string locked = folder.File("locked.tqc");
+    WriteText(locked, ImageText(Filled(7)));
+    const HANDLE hold = ::CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+
+    struct Row {
+        int row;
+        const char* what;
+        std::string path;
+        Result result;
+    };
+    const Row rows[] = {
+        {1, "missing file", folder.File("absent.tqc"), Result::FileMissing},
+        {2, "missing folder", folder.File("absent\\x.tqc"), Result::FileMissing},
+        {3, "empty path", "", Result::FileMissing},
+        {4, "a folder", folder.Path(), Result::FileUnreadable},
+        {5, "held open without sharing", locked, Result::FileUnreadable},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << r.row << ": " << r.what);
+        Image image = Filled(0xEE);
+        EXPECT_STREQ(Name(QcDataFile::Load(r.path.c_str(), image)), Name(r.result));
+        EXPECT_TRUE(image == Filled(0)) << "bytes read as 0";
+        SimHidSystem sim;
+        CTabletEeprom eeprom(sim);
+        EXPECT_EQ(eeprom.LoadImage(r.path.c_str()), FALSE);
+    }
+    ::CloseHandle(hold);
+
+    Image image = Filled(0xEE);
+    EXPECT_STREQ(Name(QcDataFile::Load(nullptr, image)), Name(Result::FileMissing));
+}
+
+TEST(QcDataFile, SaveReportsFailure)
+{
+    TempFolder folder;
+    SimHidSystem sim;
+    CTabletEeprom eeprom(sim);
+    eeprom.m_image = Pattern(3, 1);
+    const std::string before = ImageText(Filled(3));
+
+    // Another program holding the file without write sharing.
+    const std::string held = folder.File("held.tqc");
+    WriteText(held, before);
+    const HANDLE hold = ::CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(eeprom.SaveImage(held.c_str()), FALSE) << "file held by another program";
+    ::CloseHandle(hold);
+    EXPECT_EQ(ReadText(held), before);
+
+    const std::string missingFolder = folder.File("absent\\new.tqc");
+    EXPECT_EQ(eeprom.SaveImage(missingFolder.c_str()), FALSE) << "missing folder";
+    EXPECT_EQ(::GetFileAttributesA(folder.File("absent").c_str()), INVALID_FILE_ATTRIBUTES);
+
+    EXPECT_EQ(eeprom.SaveImage(""), FALSE) << "empty path";
+    EXPECT_EQ(eeprom.SaveImage(nullptr), FALSE) << "no path";
+}
+
+TEST(QcDataFile, SaveToReadOnlyFileFails)
+{
+    TempFolder folder;
+    SimHidSystem sim;
+    CTabletEeprom eeprom(sim);
+    eeprom.m_image = Pattern(3, 1);
+    const std::string before = ImageText(Filled(3));
+
+    // The read-only attribute only binds where the system enforces it: Wine
+    // running as root maps it to Unix permissions, which root ignores.
+    const std::string readOnly = folder.File("readonly.tqc");
+    WriteText(readOnly, before);
+    ASSERT_TRUE(::SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+    const HANDLE probe = ::CreateFileA(readOnly.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(probe);
+        GTEST_SKIP() << "this system lets a read-only file be opened for writing";
+    }
+    EXPECT_EQ(eeprom.SaveImage(readOnly.c_str()), FALSE) << "read-only file";
+    EXPECT_EQ(ReadText(readOnly), before);
+}
+
+TEST(QcDataFile, RelativePathMeansTheCurrentFolder)
+{
+    TempFolder folder;
+    char previous[MAX_PATH] = {};
+    ::GetCurrentDirectoryA(MAX_PATH, previous);
+    ASSERT_TRUE(::SetCurrentDirectoryA(folder.Path().c_str()));
+
+    const Image image = Pattern(11, 4);
+    const bool saved = QcDataFile::Save("relative.tqc", image);
+    Image loaded{};
+    const Result result = QcDataFile::Load("relative.tqc", loaded);
+    ::SetCurrentDirectoryA(previous);
+
+    EXPECT_TRUE(saved);
+    EXPECT_NE(::GetFileAttributesA(folder.File("relative.tqc").c_str()), INVALID_FILE_ATTRIBUTES)
+        << "the file belongs in the current folder, not the Windows folder";
+    EXPECT_STREQ(Name(result), Name(Result::Valid));
+    EXPECT_TRUE(loaded == image);
+}
+
+TEST(QcBurn, GoodFileIsBurnedPaced)
+{
+    TempFolder folder;
+    const std::string path = folder.File("good.tqc");
+    const Image image = Pattern(13, 5);
+    WriteText(path, ImageText(image));
+
+    SimHidSystem sim;
+    sim.AddDevice(Device("Tablet"));
+    OwnerWindow owner;
+    CTabletEeprom eeprom(sim);
+    eeprom.m_nWriteDelay = 3;
+    ASSERT_EQ(eeprom.Open(owner.Get(), path.c_str()), TRUE);
+    EXPECT_EQ(eeprom.LastBurn(), CTabletEeprom::BurnOutcome::Burned);
+
+    // Access begin, 256 paced writes in ascending order, access end; no reads.
+    const auto requests = DeviceRequests(sim);
+    ASSERT_EQ(requests.size(), 258u) << TraceText(sim);
+    EXPECT_EQ(requests.front().call, "GetIndexedString");
+    EXPECT_EQ(requests.front().arguments.substr(0, 2), "20");
+    EXPECT_EQ(requests.back().call, "GetIndexedString");
+    EXPECT_EQ(requests.back().arguments.substr(0, 2), "21");
+    for (size_t i = 1; i <= 256; ++i) {
+        ASSERT_EQ(requests[i].call, "SetFeature") << "request " << i;
+        EXPECT_EQ(std::stoul(requests[i].arguments.substr(3, 2), nullptr, 16), (i - 1 + 8) & 0xFF);
+        if (i > 1) {
+            EXPECT_GE(requests[i].timeMs - requests[i - 1].timeMs, 3u) << "request " << i;
+        }
+    }
+    EXPECT_GE(requests.back().timeMs - requests[256].timeMs, 3u);
+    EXPECT_TRUE(sim.Eeprom("Tablet") == image);
+    EXPECT_TRUE(eeprom.m_image == image);
+    EXPECT_FALSE(sim.AccessOpen("Tablet"));
+}
+
+TEST(QcBurn, BadFileIsRefusedWithNoTraffic)
+{
+    TempFolder folder;
+    struct Row {
+        int row;
+        const char* what;
+        std::string content; // not written when empty and `write` is false
+        bool write;
+    };
+    const Row rows[] = {
+        {1, "missing file", "", false},
+        {2, "single key", "[EEPROM DATA]\r\nValue010=170\r\n", true},
+        {3, "value 300", ImageText(Filled(9), 200, "300"), true},
+        {4, "value -1", ImageText(Filled(9), 0, "-1"), true},
+        {5, "value abc", ImageText(Filled(9), 255, "abc"), true},
+        {6, "empty value", ImageText(Filled(9), 17, ""), true},
+        {7, "no section", "[Other]\r\nValue000=1\r\n", true},
+        {8, "empty file", "", true},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << r.row << ": " << r.what);
+        const std::string path = folder.File("bad" + std::to_string(r.row) + ".tqc");
+        if (r.write)
+            WriteText(path, r.content);
+        SimHidSystem sim;
+        sim.AddDevice(Device("Tablet"));
+        OwnerWindow owner;
+        CTabletEeprom eeprom(sim);
+        eeprom.m_nWriteDelay = 1;
+        eeprom.m_image = Pattern(7, 3);
+        const auto tabletBefore = sim.Eeprom("Tablet");
+
+        EXPECT_EQ(eeprom.Open(owner.Get(), path.c_str()), TRUE);
+        EXPECT_NE(eeprom.m_pDevice, nullptr);
+        EXPECT_EQ(eeprom.LastBurn(), CTabletEeprom::BurnOutcome::Refused);
+        EXPECT_EQ(DeviceRequests(sim).size(), 0u) << TraceText(sim);
+        EXPECT_TRUE(eeprom.m_image == Pattern(7, 3)) << "image changed";
+        EXPECT_TRUE(sim.Eeprom("Tablet") == tabletBefore) << "tablet changed";
+    }
+}
+
+TEST(QcBurn, OutcomeIsResetByEveryOpen)
+{
+    TempFolder folder;
+    const std::string good = folder.File("good.tqc");
+    WriteText(good, ImageText(Filled(0x11)));
+    const std::string bad = folder.File("bad.tqc");
+    WriteText(bad, "[EEPROM DATA]\r\n");
+
+    SimHidSystem sim;
+    sim.AddDevice(Device("Tablet"));
+    OwnerWindow owner;
+    CTabletEeprom eeprom(sim);
+    using Burn = CTabletEeprom::BurnOutcome;
+    struct Row {
+        int row;
+        const char* file;
+        bool unplugFirst;
+        BOOL opened;
+        Burn outcome;
+    };
+    const Row rows[] = {
+        {1, good.c_str(), false, TRUE, Burn::Burned},  {2, nullptr, false, TRUE, Burn::None},
+        {3, bad.c_str(), false, TRUE, Burn::Refused},  {4, "", false, TRUE, Burn::None},
+        {5, good.c_str(), false, TRUE, Burn::Burned},  {6, good.c_str(), true, FALSE, Burn::None},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << r.row);
+        if (r.unplugFirst)
+            sim.Unplug("Tablet");
+        sim.ClearTrace();
+        EXPECT_EQ(eeprom.Open(owner.Get(), r.file), r.opened);
+        EXPECT_EQ(static_cast<int>(eeprom.LastBurn()), static_cast<int>(r.outcome));
+        EXPECT_EQ(TraceOf(sim, "SetFeature").size(), r.outcome == Burn::Burned ? 256u : 0u);
+    }
+}

@@ -1,0 +1,205 @@
+// Reducing WM_DEVICECHANGE reports to "tablet arrived", "tablet removed" or nothing.
+
+#include "SpyHidSystem.h"
+#include "TabletEeprom.h"
+#include "TabletTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+constexpr DWORD kEvents[] = {DBT_DEVICEARRIVAL,         DBT_DEVICEQUERYREMOVE,
+                             DBT_DEVICEQUERYREMOVEFAILED, DBT_DEVICEREMOVEPENDING,
+                             DBT_DEVICEREMOVECOMPLETE,  DBT_DEVNODES_CHANGED};
+
+enum class Report { HidInterface, OtherInterface, OwnHandle, OtherHandle, Volume };
+
+const char* Name(Report report)
+{
+    switch (report) {
+    case Report::HidInterface: return "HID interface";
+    case Report::OtherInterface: return "interface, GUID differs";
+    case Report::OwnHandle: return "handle of the tablet";
+    case Report::OtherHandle: return "other handle";
+    case Report::Volume: return "volume";
+    }
+    return "?";
+}
+
+// The tablet, opened or closed, and the reports that can be made about it.
+struct Fixture {
+    Fixture() : spy(sim), eeprom(spy)
+    {
+        sim.AddDevice(Device("Tablet"));
+        sim.HidD_GetHidGuid(&hidGuid);
+        if (eeprom.Open(owner.Get(), nullptr))
+            tabletHandle = eeprom.m_pDevice->handle;
+    }
+
+    // A real broadcast structure of the given kind; `guidByte` >= 0 flips one
+    // byte of the class GUID.
+    std::vector<BYTE> Build(Report report, int guidByte = -1) const
+    {
+        std::vector<BYTE> bytes;
+        if (report == Report::HidInterface || report == Report::OtherInterface) {
+            DEV_BROADCAST_DEVICEINTERFACE_A b{};
+            b.dbcc_size = sizeof(b);
+            b.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+            b.dbcc_classguid = hidGuid;
+            if (report == Report::OtherInterface)
+                reinterpret_cast<BYTE*>(&b.dbcc_classguid)[guidByte < 0 ? 15 : guidByte] ^= 0x01;
+            bytes.assign(reinterpret_cast<BYTE*>(&b), reinterpret_cast<BYTE*>(&b) + sizeof(b));
+        } else if (report == Report::Volume) {
+            DEV_BROADCAST_VOLUME b{};
+            b.dbcv_size = sizeof(b);
+            b.dbcv_devicetype = DBT_DEVTYP_VOLUME;
+            b.dbcv_unitmask = 0x10;
+            bytes.assign(reinterpret_cast<BYTE*>(&b), reinterpret_cast<BYTE*>(&b) + sizeof(b));
+        } else {
+            DEV_BROADCAST_HANDLE b{};
+            b.dbch_size = sizeof(b);
+            b.dbch_devicetype = DBT_DEVTYP_HANDLE;
+            const auto other = reinterpret_cast<ULONG_PTR>(tabletHandle) + 4;
+            b.dbch_handle = report == Report::OwnHandle ? tabletHandle
+                                                        : reinterpret_cast<HANDLE>(other);
+            bytes.assign(reinterpret_cast<BYTE*>(&b), reinterpret_cast<BYTE*>(&b) + sizeof(b));
+        }
+        return bytes;
+    }
+
+    SimHidSystem sim;
+    SpyHidSystem spy;
+    OwnerWindow owner;
+    CTabletEeprom eeprom;
+    GUID hidGuid{};
+    HANDLE tabletHandle = nullptr;
+};
+
+// A page no one may read: a report placed there crashes any reader.
+class GuardPage {
+public:
+    GuardPage() : m_page(::VirtualAlloc(nullptr, 4096, MEM_RESERVE | MEM_COMMIT, PAGE_NOACCESS)) {}
+    ~GuardPage()
+    {
+        if (m_page != nullptr)
+            ::VirtualFree(m_page, 0, MEM_RELEASE);
+    }
+    GuardPage(const GuardPage&) = delete;
+    GuardPage& operator=(const GuardPage&) = delete;
+    LPARAM Address() const { return reinterpret_cast<LPARAM>(m_page); }
+
+private:
+    void* m_page;
+};
+
+} // namespace
+
+TEST(DeviceChange, ClassificationTable)
+{
+    // The only reports that ask for action; every other combination is 0.
+    struct Action {
+        DWORD event;
+        Report report;
+        bool open;
+        int result;
+    };
+    const Action actions[] = {
+        {DBT_DEVICEARRIVAL, Report::HidInterface, false, 1},
+        {DBT_DEVICEQUERYREMOVE, Report::OwnHandle, true, -1},
+        {DBT_DEVICEREMOVECOMPLETE, Report::OwnHandle, true, -1},
+    };
+    const Report reports[] = {Report::HidInterface, Report::OtherInterface, Report::OwnHandle,
+                              Report::OtherHandle, Report::Volume};
+
+    Fixture f;
+    ASSERT_NE(f.tabletHandle, nullptr);
+    int row = 0;
+    for (int open = 1; open >= 0; --open) {
+        if (!open)
+            f.eeprom.Close(); // the handle values stay as they were while open
+        for (DWORD event : kEvents) {
+            for (Report report : reports) {
+                ++row;
+                int expected = 0;
+                for (const Action& a : actions) {
+                    if (a.event == event && a.report == report && a.open == (open != 0))
+                        expected = a.result;
+                }
+                std::vector<BYTE> bytes = f.Build(report);
+                const LPARAM data = reinterpret_cast<LPARAM>(bytes.data());
+                EXPECT_EQ(f.eeprom.ClassifyDeviceChange(event, data), expected)
+                    << "row " << row << ": event 0x" << std::hex << event << std::dec << ", "
+                    << Name(report) << ", tablet " << (open ? "open" : "closed");
+            }
+        }
+    }
+    EXPECT_EQ(row, 60);
+}
+
+TEST(DeviceChange, ClassGuidDifferingInAnyOneByteIsNotHid)
+{
+    Fixture f;
+    f.eeprom.Close();
+    for (int byte = 0; byte < 16; ++byte) {
+        std::vector<BYTE> bytes = f.Build(Report::OtherInterface, byte);
+        EXPECT_EQ(f.eeprom.ClassifyDeviceChange(DBT_DEVICEARRIVAL,
+                                                reinterpret_cast<LPARAM>(bytes.data())),
+                  0)
+            << "row " << byte + 1 << ": GUID byte " << byte << " differs";
+    }
+}
+
+TEST(DeviceChange, ArrivalWhileOpenDoesNotReadTheReport)
+{
+    Fixture f;
+    ASSERT_NE(f.eeprom.m_pDevice, nullptr);
+    GuardPage guard;
+    const unsigned before = f.spy.hidGuidCalls;
+    EXPECT_EQ(f.eeprom.ClassifyDeviceChange(DBT_DEVICEARRIVAL, guard.Address()), 0);
+    // The class GUID is still fetched on every arrival.
+    EXPECT_EQ(f.spy.hidGuidCalls, before + 1);
+
+    f.eeprom.Close();
+    std::vector<BYTE> bytes = f.Build(Report::HidInterface);
+    const LPARAM data = reinterpret_cast<LPARAM>(bytes.data());
+    EXPECT_EQ(f.eeprom.ClassifyDeviceChange(DBT_DEVICEARRIVAL, data), 1);
+    EXPECT_EQ(f.spy.hidGuidCalls, before + 2);
+}
+
+TEST(DeviceChange, OtherEventsNeverReadTheReport)
+{
+    const DWORD events[] = {DBT_DEVICEQUERYREMOVEFAILED, DBT_DEVICEREMOVEPENDING,
+                            DBT_DEVNODES_CHANGED,        DBT_CONFIGCHANGED,
+                            DBT_CUSTOMEVENT,             DBT_DEVICETYPESPECIFIC,
+                            DBT_QUERYCHANGECONFIG};
+    Fixture f;
+    GuardPage guard;
+    int row = 0;
+    for (int open = 1; open >= 0; --open) {
+        if (!open)
+            f.eeprom.Close();
+        for (DWORD event : events) {
+            ++row;
+            EXPECT_EQ(f.eeprom.ClassifyDeviceChange(event, guard.Address()), 0)
+                << "row " << row << ": event 0x" << std::hex << event;
+        }
+    }
+}
+
+TEST(DeviceChange, ClassificationSendsNothingToTheDevice)
+{
+    Fixture f;
+    f.sim.ClearTrace();
+    std::vector<BYTE> own = f.Build(Report::OwnHandle);
+    EXPECT_EQ(f.eeprom.ClassifyDeviceChange(DBT_DEVICEREMOVECOMPLETE,
+                                            reinterpret_cast<LPARAM>(own.data())),
+              -1);
+    // Classifying changes nothing: the tablet is still open and still counts.
+    EXPECT_NE(f.eeprom.m_pDevice, nullptr);
+    EXPECT_EQ(f.eeprom.ClassifyDeviceChange(DBT_DEVICEQUERYREMOVE,
+                                            reinterpret_cast<LPARAM>(own.data())),
+              -1);
+    EXPECT_TRUE(f.sim.Trace().empty()) << TraceText(f.sim);
+}

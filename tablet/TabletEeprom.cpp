@@ -142,11 +142,11 @@ void CTabletEeprom::WriteAll()
 {
     for (int address = 0; address < static_cast<int>(m_image.size()); ++address) {
         WriteByte(address, m_image[address]);
-        // The tablet needs time to commit each byte to its EEPROM. A busy wait
-        // on the tick count, not Sleep: Sleep rounds up to the system timer's
-        // period (15.6 ms unless some program has raised it), which would
-        // stretch a 10 ms pause by half. The unsigned difference stays right
-        // across the counter's wrap after 49.7 days.
+        // The tablet needs time to commit each byte to its EEPROM. The pause
+        // is a busy wait on the tick count, which advances in steps of the
+        // system timer's period (10-16 ms on most machines), so a pause can
+        // run up to one step longer than asked, never shorter. The unsigned
+        // difference stays right across the counter's wrap after 49.7 days.
         if (m_nWriteDelay != 0) {
             const DWORD start = m_system.GetTickCount();
             while (m_system.GetTickCount() - start < m_nWriteDelay) {

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "IconIdentifier.h"
+#include "MessageBoxIcon.h"
+
+// One message box as a user saw it, in the order the boxes appeared.
+struct SeenMessageBox
+{
+    std::string caption;
+    std::string text;                 // line breaks as the program wrote them
+    MessageBoxIcon icon = MessageBoxIcon::None;
+    IconEvidence iconEvidence = IconEvidence::NoIcon;
+    bool pressed = false;             // false: left up (no OK button, or pressing was off)
+};
+
+struct UiRunOptions
+{
+    std::string commandLine;          // as for CreateProcessA: program first, quoted if needed
+    std::vector<std::pair<std::string, std::string>> environment;  // added to, or replacing, ours
+    std::string workingDirectory;     // empty: ours
+    DWORD timeoutMs = 30000;
+    DWORD pressDelayMs = 0;           // how long each box stays up before OK is pressed
+    bool pressOk = true;
+    // Called once per box, after it has been read and before it is answered.
+    std::function<void(const SeenMessageBox&)> onMessageBox;
+};
+
+enum class RunOutcome
+{
+    Exited,
+    TimedOut,      // the program was killed
+    StartFailed,
+};
+
+struct UiRunResult
+{
+    RunOutcome outcome = RunOutcome::StartFailed;
+    DWORD exitCode = 0;               // when Exited
+    DWORD startError = 0;             // when StartFailed: CreateProcessA's last error
+    std::vector<SeenMessageBox> messageBoxes;
+    std::vector<std::string> otherWindows;  // titles of other visible top-level windows, once each
+};
+
+// Drives a GUI program from outside, like a user: starts it, reads and answers
+// each message box it shows, and waits for it to end.
+class UiDriver
+{
+public:
+    explicit UiDriver(UiRunOptions options);
+
+    UiRunResult Run();
+
+private:
+    struct TrackedWindow
+    {
+        bool isMessageBox = false;
+        size_t boxIndex = 0;          // into m_result.messageBoxes
+        DWORD firstSeenTick = 0;
+        bool settled = false;         // fields read and the callback made
+        bool answered = false;
+    };
+
+    void Scan(DWORD processId);
+    TrackedWindow Track(HWND window);
+    void Advance(HWND window, TrackedWindow& tracked);
+    void Settle(TrackedWindow& tracked);
+    void Forget();
+
+    UiRunOptions m_options;
+    IconIdentifier m_icons;
+    std::map<HWND, TrackedWindow> m_windows;
+    UiRunResult m_result;
+};

@@ -1,0 +1,8 @@
+#pragma once
+// Which clock a simulated bus runs on.
+
+enum class SimClockKind {
+    Virtual, // every GetTickCount reading advances it 1 ms, Sleep and latency advance it;
+             // while the thread idles in a message loop it jumps to the next timed event
+    Real,    // the real tick count since the bus was made; Sleep and latency really wait
+};

@@ -3,7 +3,11 @@
 //
 // The virtual clock only moves when something moves it: a tick-count reading
 // (1 ms, so that a busy wait on GetTickCount ends), a Sleep, a transfer's
-// latency, or a jump to a timed event. The real clock follows ::GetTickCount.
+// latency, or a jump to a timed event. The real clock counts real
+// milliseconds from the performance counter: the system tick count moves in
+// steps of 10-16 ms (about 16 under Wine), and a simulated device's clock
+// that coarse would blur every timing the trace shows and stretch each
+// tick-count pause of the program by up to one step.
 
 #include "SimClockKind.h"
 #include "WinHid.h"
@@ -25,5 +29,6 @@ public:
 private:
     SimClockKind m_kind;
     DWORD m_virtualNow = 0;
-    DWORD m_realStart = 0;
+    LONGLONG m_realStart = 0;
+    LONGLONG m_frequency = 1;
 };

@@ -1,5 +1,7 @@
 #include "UiDriver.h"
 
+#include <psapi.h>
+
 #include <algorithm>
 
 #include "EnvironmentBlock.h"
@@ -79,9 +81,11 @@ UiRunResult UiDriver::Run()
         if (::WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0)
         {
             ::GetExitCodeProcess(process.Get(), &m_result.exitCode);
+            SampleMemory(process.Get());
             m_result.outcome = RunOutcome::Exited;
             break;
         }
+        SampleMemory(process.Get());
         Scan(started.dwProcessId);
         const DWORD elapsed = ::GetTickCount() - startTick;
         if (elapsed >= m_options.timeoutMs)
@@ -182,4 +186,19 @@ void UiDriver::Forget()
         Settle(entry->second);
         entry = m_windows.erase(entry);
     }
+}
+
+// Windows keeps the peaks itself, readable even after the process has ended;
+// Wine reports zeros once it has ended and no peaks at all, so the current
+// figures are sampled while it runs as well and the largest kept.
+void UiDriver::SampleMemory(HANDLE process)
+{
+    PROCESS_MEMORY_COUNTERS memory{};
+    memory.cb = sizeof(memory);
+    if (!::GetProcessMemoryInfo(process, &memory, sizeof(memory)))
+        return;
+    m_result.peakWorkingSetBytes = std::max({m_result.peakWorkingSetBytes,
+                                             memory.PeakWorkingSetSize, memory.WorkingSetSize});
+    m_result.peakPrivateBytes =
+        std::max({m_result.peakPrivateBytes, memory.PeakPagefileUsage, memory.PagefileUsage});
 }

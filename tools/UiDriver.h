@@ -47,6 +47,8 @@ struct UiRunResult
     DWORD startError = 0;             // when StartFailed: CreateProcessA's last error
     std::vector<SeenMessageBox> messageBoxes;
     std::vector<std::string> otherWindows;  // titles of other visible top-level windows, once each
+    SIZE_T peakWorkingSetBytes = 0;   // when Exited: the program's peak working set
+    SIZE_T peakPrivateBytes = 0;      // and its peak private (committed) memory
 };
 
 // Drives a GUI program from outside, like a user: starts it, reads and answers
@@ -69,6 +71,7 @@ private:
     };
 
     void Scan(DWORD processId);
+    void SampleMemory(HANDLE process);
     TrackedWindow Track(HWND window);
     void Advance(HWND window, TrackedWindow& tracked);
     void Settle(TrackedWindow& tracked);

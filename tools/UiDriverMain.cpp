@@ -128,6 +128,9 @@ int main(int argc, char** argv)
     switch (result.outcome)
     {
     case RunOutcome::Exited:
+        std::fprintf(stderr, "Peak memory: working set %lu KiB, private %lu KiB\n",
+                     static_cast<unsigned long>(result.peakWorkingSetBytes / 1024),
+                     static_cast<unsigned long>(result.peakPrivateBytes / 1024));
         std::printf("Exit code %lu\n", static_cast<unsigned long>(result.exitCode));
         return kExitRan;
     case RunOutcome::TimedOut:

@@ -1,0 +1,299 @@
+// The one-shot update with real windows: what the user is told, what the
+// dialog returns, and what the tablet sees.
+
+#include "DefaultEepromImage.h"
+#include "DialogRun.h"
+#include "UpdateDlg.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+const char kNoTablet[] =
+    "Please plug in the tablet to another USB Port.\nExecute the program again after a minute.";
+const char kUnsupported[] = "This program does not support the tablet Firmware update function.\n";
+const char kUpdated[] =
+    "Tablet firmware has been updated,\n please plug in the tablet USB cable again.";
+const char kFailed[] = "Tablet firmware has been updated failed,\n please try again.";
+
+const char kCaption[] = "dialog_tests";
+
+SimDeviceConfig Mouse()
+{
+    SimDeviceConfig mouse;
+    mouse.name = "Mouse";
+    mouse.kind = SimDeviceKind::Generic;
+    mouse.vendorId = 0x046D;
+    mouse.productId = 0xC077;
+    mouse.usagePage = 0x0001;
+    mouse.usage = 0x0002;
+    mouse.featureReportByteLength = 0;
+    return mouse;
+}
+
+unsigned CountOf(const SimHidSystem& sim, const std::string& call)
+{
+    return static_cast<unsigned>(CallsOf(sim, call).size());
+}
+
+std::string Hex(BYTE value)
+{
+    char text[4];
+    std::snprintf(text, sizeof(text), "%02X", value);
+    return text;
+}
+
+struct OutcomeRow {
+    const char* what;
+    void (*setUp)(SimHidSystem&);
+    const char* text;
+    UINT icon;
+    INT_PTR result;
+};
+
+void NoDevice(SimHidSystem&) {}
+void MouseOnly(SimHidSystem& sim) { sim.AddDevice(Mouse()); }
+void Healthy(SimHidSystem& sim) { sim.AddDevice(SimDeviceConfig{}); }
+void OtherProduct(SimHidSystem& sim)
+{
+    SimDeviceConfig tablet;
+    tablet.productId = 0x0043;
+    sim.AddDevice(tablet);
+}
+void WithFirmware(SimHidSystem& sim, const char* firmware)
+{
+    SimDeviceConfig tablet;
+    tablet.firmware = firmware;
+    sim.AddDevice(tablet);
+}
+void FirmwareExact(SimHidSystem& sim) { WithFirmware(sim, "R514"); }
+void FirmwareThreeChars(SimHidSystem& sim) { WithFirmware(sim, "R51"); }
+void FirmwareEmpty(SimHidSystem& sim) { WithFirmware(sim, ""); }
+void FirmwareLowerCase(SimHidSystem& sim) { WithFirmware(sim, "r514 V2"); }
+void FirmwareOther(SimHidSystem& sim) { WithFirmware(sim, "R515 V2"); }
+void StuckByte(SimHidSystem& sim)
+{
+    SimDeviceConfig tablet;
+    tablet.stuckAddress = 17;
+    sim.AddDevice(tablet);
+}
+void FirstWriteFails(SimHidSystem& sim)
+{
+    SimDeviceConfig tablet;
+    tablet.failWriteAt = 1; // address 0, whose image byte 0x55 differs from the tablet's 0xFF
+    sim.AddDevice(tablet);
+}
+// The read-back of address 0x15 fails. A failed read leaves the report id,
+// 4, in the buffer, and 4 is also the image byte there: it must still not
+// count as verified.
+void ReadBackFailsWhereImageHoldsFour(SimHidSystem& sim)
+{
+    ASSERT_EQ(0x04, DefaultEepromImage[0x15]);
+    SimDeviceConfig tablet;
+    tablet.failReadAt = 256 + 0x15 + 1;
+    sim.AddDevice(tablet);
+}
+void UnpluggedMidWrite(SimHidSystem& sim)
+{
+    SimDeviceConfig tablet;
+    tablet.unplugAfterTransfers = 1 + 256 + 1 + 100; // identity, read, access, 100 writes
+    sim.AddDevice(tablet);
+}
+
+const OutcomeRow kOutcomes[] = {
+    {"no HID device", NoDevice, kNoTablet, MB_ICONHAND, 0},
+    {"only a mouse", MouseOnly, kNoTablet, MB_ICONHAND, 0},
+    {"healthy tablet", Healthy, kUpdated, MB_ICONINFORMATION, IDOK},
+    {"firmware exactly R514", FirmwareExact, kUpdated, MB_ICONINFORMATION, IDOK},
+    {"other product id", OtherProduct, kUnsupported, MB_ICONHAND, 0},
+    {"firmware of three characters", FirmwareThreeChars, kUnsupported, MB_ICONHAND, 0},
+    {"empty firmware string", FirmwareEmpty, kUnsupported, MB_ICONHAND, 0},
+    {"firmware in lower case", FirmwareLowerCase, kUnsupported, MB_ICONHAND, 0},
+    {"other firmware", FirmwareOther, kUnsupported, MB_ICONHAND, 0},
+    {"a byte that does not stick", StuckByte, kFailed, MB_ICONHAND, IDOK},
+    {"the first write fails", FirstWriteFails, kFailed, MB_ICONHAND, IDOK},
+    {"a read-back fails where the image holds 4", ReadBackFailsWhereImageHoldsFour, kFailed,
+     MB_ICONHAND, IDOK},
+    {"tablet unplugged during the write", UnpluggedMidWrite, kFailed, MB_ICONHAND, IDOK},
+};
+
+} // namespace
+
+TEST(OneShotUpdate, EachOutcomeShowsOneBoxWithItsTextIconAndResult)
+{
+    int row = 0;
+    for (const OutcomeRow& outcome : kOutcomes) {
+        ++row;
+        SCOPED_TRACE(testing::Message() << "row " << row << ": " << outcome.what);
+        SimHidSystem sim;
+        outcome.setUp(sim);
+        const DialogRun run = RunUpdateDialog(sim);
+
+        ASSERT_EQ(1u, run.boxes.size());
+        EXPECT_EQ(kCaption, run.boxes[0].caption);
+        EXPECT_EQ(outcome.text, run.boxes[0].text);
+        EXPECT_EQ(outcome.icon, run.boxes[0].icon)
+            << MessageBoxWatcher::IconName(run.boxes[0].icon);
+        EXPECT_EQ(std::vector<int>{IDOK}, run.boxes[0].buttons);
+        EXPECT_EQ(outcome.result, run.result);
+        // The dialog's end releases everything: no handle, no registration.
+        EXPECT_EQ(0u, sim.RegistrationCount());
+        if (outcome.result == 0) {
+            EXPECT_EQ(0u, CountOf(sim, "SetFeature")) << "nothing is written to a rejected tablet";
+        }
+    }
+}
+
+TEST(OneShotUpdate, WithNoTabletNoTransferIsMade)
+{
+    SimHidSystem sim;
+    sim.AddDevice(Mouse());
+    const DialogRun run = RunUpdateDialog(sim);
+    EXPECT_EQ(0, run.result);
+    EXPECT_EQ(0u, CountOf(sim, "GetFeature"));
+    EXPECT_EQ(0u, CountOf(sim, "SetFeature"));
+    EXPECT_EQ(0u, CountOf(sim, "GetIndexedString"));
+}
+
+TEST(OneShotUpdate, ProductIsCheckedBeforeTheFirmwareString)
+{
+    SimHidSystem sim;
+    SimDeviceConfig tablet;
+    tablet.productId = 0x0043;
+    tablet.firmware = "XXXX";
+    sim.AddDevice(tablet);
+    const DialogRun run = RunUpdateDialog(sim);
+    ASSERT_EQ(1u, run.boxes.size());
+    EXPECT_EQ(kUnsupported, run.boxes[0].text);
+    EXPECT_EQ(0u, CountOf(sim, "GetIndexedString")) << "the string is asked only of the right product";
+}
+
+TEST(OneShotUpdate, OnlyTheLowBytesOfTheFirstFourCharactersAreJudged)
+{
+    // The simulated tablet's string comes from the ANSI code page. In 1252,
+    // 0x8C is U+0152, whose low byte 0x52 is 'R'.
+    wchar_t wide = 0;
+    ::MultiByteToWideChar(CP_ACP, 0, "\x8C", 1, &wide, 1);
+    if (wide != 0x0152)
+        GTEST_SKIP() << "needs code page 1252, this system uses " << ::GetACP();
+
+    struct Row {
+        const char* firmware;
+        bool supported;
+    } rows[] = {
+        {"\x8C" "514", true},
+        {"R514\x8C", true},
+        {"\x8C" "51", false},
+        {"R5 14", false},
+    };
+    int number = 0;
+    for (const Row& row : rows) {
+        ++number;
+        SCOPED_TRACE(testing::Message() << "row " << number);
+        SimHidSystem sim;
+        WithFirmware(sim, row.firmware);
+        const DialogRun run = RunUpdateDialog(sim);
+        ASSERT_EQ(1u, run.boxes.size());
+        EXPECT_EQ(row.supported ? kUpdated : kUnsupported, run.boxes[0].text);
+    }
+}
+
+TEST(OneShotUpdate, TrafficOfASuccessfulUpdate)
+{
+    SimHidSystem sim;
+    Healthy(sim);
+    const DialogRun run = RunUpdateDialog(sim);
+    ASSERT_EQ(IDOK, run.result);
+
+    // Identity, one full read, the access request, 256 paced writes, the
+    // settling pause, one full read-back, and no end of access.
+    std::vector<std::string> shape;
+    for (const SimTraceEntry& entry : sim.Trace()) {
+        std::string step = entry.call;
+        if (entry.call == "GetIndexedString")
+            step += " " + entry.arguments;
+        if (shape.empty() || shape.back() != step)
+            shape.push_back(step);
+    }
+    const std::vector<std::string> expected = {"Open",       "GetIndexedString 98",
+                                               "GetFeature", "GetIndexedString 20",
+                                               "SetFeature", "GetFeature",
+                                               "Close"};
+    EXPECT_EQ(expected, shape);
+
+    const auto reads = CallsOf(sim, "GetFeature");
+    const auto writes = CallsOf(sim, "SetFeature");
+    ASSERT_EQ(512u, reads.size());
+    ASSERT_EQ(256u, writes.size());
+    for (unsigned i = 0; i < 512; ++i)
+        ASSERT_EQ("len=" + std::to_string(i % 256 + 8), reads[i].arguments) << "read " << i;
+
+    for (unsigned i = 1; i < writes.size(); ++i)
+        ASSERT_GE(writes[i].timeMs - writes[i - 1].timeMs, 10u) << "write " << i;
+    EXPECT_GE(reads[256].timeMs - writes.back().timeMs, 10u + 300u)
+        << "the last write is paced too, then the tablet is given 300 ms";
+
+    for (unsigned address = 0; address < kDefaultImageSize; ++address)
+        ASSERT_EQ(DefaultEepromImage[address], sim.Eeprom("Tablet")[address]) << address;
+    EXPECT_TRUE(sim.AccessOpen("Tablet")) << "no end of access after the one-shot burst";
+}
+
+TEST(OneShotUpdate, BytesAbove247AreWrittenBackUnchangedAndNotCompared)
+{
+    SimHidSystem sim;
+    SimDeviceConfig tablet;
+    for (unsigned address = 248; address < 256; ++address)
+        tablet.eeprom[address] = static_cast<BYTE>(0x30 + address - 248);
+    tablet.stuckAddress = 250; // would fail the update if it were compared
+    sim.AddDevice(tablet);
+
+    const DialogRun run = RunUpdateDialog(sim);
+    ASSERT_EQ(1u, run.boxes.size());
+    EXPECT_EQ(kUpdated, run.boxes[0].text);
+
+    const auto writes = CallsOf(sim, "SetFeature");
+    ASSERT_EQ(256u, writes.size());
+    for (unsigned address = 248; address < 256; ++address) {
+        const BYTE code = static_cast<BYTE>(address + 8);
+        const BYTE value = static_cast<BYTE>(0x30 + address - 248);
+        const std::string expected = "04 " + Hex(code) + " " + Hex(value) + " " +
+                                     Hex(static_cast<BYTE>(code ^ value)) + " 00 00 00 00";
+        EXPECT_EQ(expected, writes[address].arguments) << "address " << address;
+    }
+}
+
+TEST(OneShotUpdate, TheDelayMemberPacesTheWrites)
+{
+    struct Row {
+        int writeDelayChecked;
+        int writeDelay;
+        DWORD minimumGap;
+    } rows[] = {{TRUE, 10, 10}, {TRUE, 20, 20}, {FALSE, 10, 0}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "checked " << row.writeDelayChecked << " delay "
+                                        << row.writeDelay);
+        SimHidSystem sim;
+        Healthy(sim);
+        std::vector<DWORD> times;
+        {
+            MessageBoxWatcher watcher;
+            CUpdateDlg dlg(sim);
+            dlg.m_bWriteDelay = row.writeDelayChecked;
+            dlg.m_nWriteDelay = row.writeDelay;
+            dlg.DoModal();
+        }
+        const auto writes = CallsOf(sim, "SetFeature");
+        ASSERT_EQ(256u, writes.size());
+        DWORD smallest = 0xFFFFFFFF;
+        for (unsigned i = 1; i < writes.size(); ++i)
+            smallest = std::min(smallest, writes[i].timeMs - writes[i - 1].timeMs);
+        if (row.minimumGap == 0)
+            EXPECT_EQ(0u, smallest) << "no pause at all without the delay";
+        else
+            EXPECT_GE(smallest, row.minimumGap);
+    }
+}

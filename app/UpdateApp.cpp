@@ -9,6 +9,10 @@
 // message box with the executable's base name.
 CUpdateApp theApp;
 
+BEGIN_MESSAGE_MAP(CUpdateApp, CWinApp)
+    ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
+END_MESSAGE_MAP()
+
 CUpdateApp::CUpdateApp() = default;
 
 BOOL CUpdateApp::InitInstance()

@@ -11,6 +11,8 @@ public:
     CUpdateApp();
     BOOL InitInstance() override;
 
+    DECLARE_MESSAGE_MAP()
+
 private:
     // The device side of the system: the real HID class driver in the
     // product, the simulated bus in the demo executable.

@@ -100,6 +100,8 @@ HICON CWinApp::LoadIcon(UINT id) const
 
 void CWinApp::Enable3dControls() {}
 
+void CWinApp::OnHelp() {}
+
 CWinApp* AfxGetApp()
 {
     return g_pApp;

@@ -10,6 +10,11 @@
 
 class CWnd;
 
+// The standard help command.
+#ifndef ID_HELP
+#define ID_HELP 0xE146
+#endif
+
 class CWinApp : public CCmdTarget {
 public:
     // With no name, the application title is the executable's file name
@@ -28,6 +33,11 @@ public:
     // Dialog controls have been three-dimensional since the system drew them
     // itself; the call stays so start-up code keeps its classic shape.
     void Enable3dControls();
+
+    // The standard help command's handler. The program ships no help file,
+    // so there is nothing to open; applications route ID_HELP here so that a
+    // help key or button never falls through to another handler.
+    void OnHelp();
 
     const char* m_pszAppName;
     CWnd* m_pMainWnd;

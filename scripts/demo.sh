@@ -23,9 +23,11 @@ rm -f "$trace"
 
 set +e
 "$build/wine-run.sh" "$build/tools/UiDriver.exe" --timeout-ms 60000 \
-    --env "TABLETSIM_TRACE=Z:$trace" -- "Z:$build/app/TabletUpdateSim.exe"
-status=$?
+    --env "TABLETSIM_TRACE=Z:$trace" -- "Z:$build/app/TabletUpdateSim.exe" 2>&1 | tr -d '\r'
+status=${PIPESTATUS[0]}
 set -e
+# End Wine while its display is still there.
+WINEPREFIX="$root/build/wineprefix" wineserver -k >/dev/null 2>&1 || true
 
 if [ -f "$trace" ]; then
     awk '

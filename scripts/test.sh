@@ -39,6 +39,9 @@ for arch in x86 x64; do
     total_failed=$((total_failed + f))
 done
 
+# End Wine while its display is still there.
+WINEPREFIX="$root/build/wineprefix" wineserver -k >/dev/null 2>&1 || true
+
 echo "Wall time: $(( $(date +%s) - start )) s"
 echo "$total_passed passed, $total_failed failed"
 [ "$total_failed" -eq 0 ]

@@ -38,6 +38,21 @@ struct SimDeviceConfig {
     bool exclusive = false;            // refuses a shared read/write open
     DWORD latencyMs = 0;               // added to the clock by every transfer
 
+    // A plain HID mouse: another vendor, the generic desktop page's mouse
+    // usage, no feature reports. The most common neighbour of the tablet.
+    static SimDeviceConfig Mouse(const std::string& deviceName = "Mouse")
+    {
+        SimDeviceConfig config;
+        config.name = deviceName;
+        config.kind = SimDeviceKind::Generic;
+        config.vendorId = 0x046D;
+        config.productId = 0xC077;
+        config.usagePage = 0x0001;
+        config.usage = 0x0002;
+        config.featureReportByteLength = 0;
+        return config;
+    }
+
     static std::array<BYTE, 256> DefaultEeprom()
     {
         std::array<BYTE, 256> bytes{};

@@ -8,22 +8,10 @@
 
 namespace {
 
-SimDeviceConfig Mouse()
-{
-    SimDeviceConfig mouse;
-    mouse.name = "Mouse";
-    mouse.kind = SimDeviceKind::Generic;
-    mouse.vendorId = 0x046D;
-    mouse.productId = 0xC077;
-    mouse.usagePage = 0x0001;
-    mouse.usage = 0x0002;
-    return mouse;
-}
-
 // A mouse that is on the bus but unplugged, ready to arrive.
 void AddAbsentMouse(SimHidSystem& sim)
 {
-    sim.AddDevice(Mouse());
+    sim.AddDevice(SimDeviceConfig::Mouse());
     sim.Unplug("Mouse");
     sim.PumpMessages();
 }
@@ -115,7 +103,7 @@ TEST(DeviceChange, OtherEventsAndOtherHandlesPostNothing)
 {
     SimHidSystem sim;
     sim.AddDevice(SimDeviceConfig{});
-    sim.AddDevice(Mouse());
+    sim.AddDevice(SimDeviceConfig::Mouse());
     const DialogRun run = RunUpdateDialog(sim, [](SimHidSystem& bus, CUpdateDlg& dlg, const MessageBoxRecord&) {
         ASSERT_TRUE(dlg.m_eeprom.m_pDevice);
         HANDLE tablet = dlg.m_eeprom.m_pDevice->handle;

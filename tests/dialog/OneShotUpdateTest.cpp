@@ -22,19 +22,6 @@ const char kFailed[] = "Tablet firmware has been updated failed,\n please try ag
 
 const char kCaption[] = "dialog_tests";
 
-SimDeviceConfig Mouse()
-{
-    SimDeviceConfig mouse;
-    mouse.name = "Mouse";
-    mouse.kind = SimDeviceKind::Generic;
-    mouse.vendorId = 0x046D;
-    mouse.productId = 0xC077;
-    mouse.usagePage = 0x0001;
-    mouse.usage = 0x0002;
-    mouse.featureReportByteLength = 0;
-    return mouse;
-}
-
 unsigned CountOf(const SimHidSystem& sim, const std::string& call)
 {
     return static_cast<unsigned>(CallsOf(sim, call).size());
@@ -56,7 +43,7 @@ struct OutcomeRow {
 };
 
 void NoDevice(SimHidSystem&) {}
-void MouseOnly(SimHidSystem& sim) { sim.AddDevice(Mouse()); }
+void MouseOnly(SimHidSystem& sim) { sim.AddDevice(SimDeviceConfig::Mouse()); }
 void Healthy(SimHidSystem& sim) { sim.AddDevice(SimDeviceConfig{}); }
 void OtherProduct(SimHidSystem& sim)
 {
@@ -151,7 +138,7 @@ TEST(OneShotUpdate, EachOutcomeShowsOneBoxWithItsTextIconAndResult)
 TEST(OneShotUpdate, WithNoTabletNoTransferIsMade)
 {
     SimHidSystem sim;
-    sim.AddDevice(Mouse());
+    sim.AddDevice(SimDeviceConfig::Mouse());
     const DialogRun run = RunUpdateDialog(sim);
     EXPECT_EQ(0, run.result);
     EXPECT_EQ(0u, CountOf(sim, "GetFeature"));

@@ -1,5 +1,7 @@
 #include "MessageBoxWatcher.h"
 
+#include "Wnd.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -21,16 +23,6 @@ std::string ClassOf(HWND hWnd)
     char name[64] = {};
     ::GetClassNameA(hWnd, name, sizeof name);
     return name;
-}
-
-std::string TextOf(HWND hWnd)
-{
-    const int length = ::GetWindowTextLengthA(hWnd);
-    if (length <= 0)
-        return std::string();
-    std::vector<char> buffer(static_cast<size_t>(length) + 1, '\0');
-    const int copied = ::GetWindowTextA(hWnd, buffer.data(), length + 1);
-    return std::string(buffer.data(), copied > 0 ? static_cast<size_t>(copied) : 0);
 }
 
 std::vector<HWND> ChildrenOf(HWND parent)
@@ -131,8 +123,8 @@ bool MessageBoxWatcher::IsMessageBox(HWND hWnd)
 MessageBoxRecord MessageBoxWatcher::Read(HWND box)
 {
     MessageBoxRecord record;
-    record.caption = TextOf(box);
-    record.text = TextOf(::GetDlgItem(box, kTextId));
+    record.caption = AfxGetWindowText(box);
+    record.text = AfxGetWindowText(::GetDlgItem(box, kTextId));
     record.owner = ::GetWindow(box, GW_OWNER);
 
     struct StandardIcon {

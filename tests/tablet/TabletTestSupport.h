@@ -85,13 +85,5 @@ inline SimDeviceConfig Device(const std::string& name)
 
 inline SimDeviceConfig Mouse(const std::string& name)
 {
-    SimDeviceConfig config;
-    config.name = name;
-    config.kind = SimDeviceKind::Generic;
-    config.vendorId = 0x046D;
-    config.productId = 0xC077;
-    config.usagePage = 0x0001;
-    config.usage = 0x0002;
-    config.featureReportByteLength = 0;
-    return config;
+    return SimDeviceConfig::Mouse(name);
 }

@@ -1,9 +1,9 @@
 #include "UpdateDlg.h"
 
 #include "DefaultEepromImage.h"
+#include "PanelText.h"
 #include "TabletProtocol.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -29,6 +29,8 @@ constexpr ULONG kIdentityBufferBytes = 64;
 } // namespace
 
 BEGIN_MESSAGE_MAP(CUpdateDlg, CDialog)
+    ON_WM_PAINT()
+    ON_WM_QUERYDRAGICON()
     ON_MESSAGE(WM_DEVICECHANGE, &CUpdateDlg::OnDeviceChange)
     ON_MESSAGE(WM_TABLET_ARRIVED, &CUpdateDlg::OnTabletArrived)
     ON_MESSAGE(WM_TABLET_REMOVED, &CUpdateDlg::OnTabletRemoved)
@@ -59,7 +61,7 @@ void CUpdateDlg::DoDataExchange(CDataExchange* pDX)
     DDX_Text(pDX, IDC_RESULT, m_strResult);
     DDX_Check(pDX, IDC_WRITE_DELAY, m_bWriteDelay);
     DDX_Text(pDX, IDC_WRITE_DELAY_MS, m_nWriteDelay);
-    DDV_MinMaxInt(pDX, m_nWriteDelay, 1, 20);
+    DDV_MinMaxInt(pDX, m_nWriteDelay, kMinWriteDelayMs, kMaxWriteDelayMs);
 }
 
 BOOL CUpdateDlg::OnInitDialog()
@@ -82,13 +84,21 @@ BOOL CUpdateDlg::OnInitDialog()
         return TRUE;
     }
 
-    // Bytes 248..255 are not part of the image: they go back as read.
+    // Bytes 248..255 are not part of the image: they go back as read. One
+    // that could not be read would go back as the report id left in the
+    // buffer, destroying the tablet's own byte, so then nothing is written.
     m_eeprom.ReadAll();
+    for (unsigned address = kDefaultImageSize; address < m_eeprom.m_image.size(); ++address) {
+        if (m_eeprom.ReadFailedAt(address)) {
+            EndWithMessage(kFailedText, MB_ICONHAND, IDOK);
+            return TRUE;
+        }
+    }
     std::memcpy(m_eeprom.m_image.data(), DefaultEepromImage.data(), DefaultEepromImage.size());
 
     FillPickers();
 
-    m_eeprom.m_nWriteDelay = m_bWriteDelay ? static_cast<DWORD>(m_nWriteDelay) : 0;
+    ApplyWriteDelay();
     m_eeprom.BeginAccess();
     m_eeprom.WriteAll();
 
@@ -138,15 +148,10 @@ bool CUpdateDlg::IsSupportedTablet()
 
 void CUpdateDlg::FillPickers()
 {
-    char entry[32];
-    for (int number = 0; number < kAddressEntries; ++number) {
-        std::snprintf(entry, sizeof(entry), "%3d : 0x%02X", number, number);
-        m_cbAddress.AddString(entry);
-    }
-    for (int number = 0; number < kValueEntries; ++number) {
-        std::snprintf(entry, sizeof(entry), "%3d : 0x%02X", number, number);
-        m_cbSetValue.AddString(entry);
-    }
+    for (int number = 0; number < kAddressEntries; ++number)
+        m_cbAddress.AddString(PanelText::PickerEntry(number).c_str());
+    for (int number = 0; number < kValueEntries; ++number)
+        m_cbSetValue.AddString(PanelText::PickerEntry(number).c_str());
 }
 
 // A byte whose read failed is never a match, whatever value the failed read
@@ -166,23 +171,15 @@ void CUpdateDlg::EndWithMessage(const char* text, UINT icon, int result)
     EndDialog(result);
 }
 
-LRESULT CUpdateDlg::OnDeviceChange(WPARAM wParam, LPARAM lParam)
+// The delay in force follows the fields but never leaves 1..20 ms (0 with the
+// box unchecked): after an entry the range check refused, the member holds
+// the refused value, and the delay that was in force before it stays.
+void CUpdateDlg::ApplyWriteDelay()
 {
-    const int change = m_eeprom.ClassifyDeviceChange(static_cast<DWORD>(wParam), lParam);
-    if (change == -1)
-        ::PostMessageA(m_hWnd, WM_TABLET_REMOVED, 0, 0);
-    else if (change == 1)
-        ::PostMessageA(m_hWnd, WM_TABLET_ARRIVED, 0, 0);
-    // Never BROADCAST_QUERY_DENY: a removal query is always granted.
-    return 0;
-}
-
-LRESULT CUpdateDlg::OnTabletArrived(WPARAM, LPARAM)
-{
-    return 0;
-}
-
-LRESULT CUpdateDlg::OnTabletRemoved(WPARAM, LPARAM)
-{
-    return 0;
+    if (!m_bWriteDelay) {
+        m_eeprom.m_nWriteDelay = 0;
+        return;
+    }
+    if (m_nWriteDelay >= kMinWriteDelayMs && m_nWriteDelay <= kMaxWriteDelayMs)
+        m_eeprom.m_nWriteDelay = static_cast<DWORD>(m_nWriteDelay);
 }

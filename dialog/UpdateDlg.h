@@ -17,6 +17,10 @@ constexpr UINT WM_TABLET_REMOVED = WM_USER + 102;
 
 class CUpdateDlg : public CDialog {
 public:
+    // The write delay the field accepts, in milliseconds.
+    static constexpr int kMinWriteDelayMs = 1;
+    static constexpr int kMaxWriteDelayMs = 20;
+
     explicit CUpdateDlg(HidSystem& system, CWnd* parent = nullptr);
     ~CUpdateDlg() override;
 
@@ -37,22 +41,41 @@ public:
     int m_nWriteDelay = 10;
     HICON m_hIcon = nullptr;
 
+    // The character the dump shows for one byte.
+    static char DumpChar(BYTE byte);
+
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
+    void OnOK() override;
+    void OnCancel() override;
 
-    LRESULT OnDeviceChange(WPARAM wParam, LPARAM lParam);
-    LRESULT OnTabletArrived(WPARAM wParam, LPARAM lParam);
-    LRESULT OnTabletRemoved(WPARAM wParam, LPARAM lParam);
+    afx_msg void OnPaint();
+    afx_msg HCURSOR OnQueryDragIcon();
+    afx_msg LRESULT OnDeviceChange(WPARAM wParam, LPARAM lParam);
+    afx_msg LRESULT OnTabletArrived(WPARAM wParam, LPARAM lParam);
+    afx_msg LRESULT OnTabletRemoved(WPARAM wParam, LPARAM lParam);
+
+    // Appends the hex dump of image addresses 0x00..0x7F to the dump list.
+    void FillDump();
+    // Enables Exit when `enable` is non-zero and gives Set the opposite state.
+    void EnableExitButton(BOOL enable);
 
     DECLARE_MESSAGE_MAP()
 
 private:
+    // One-shot update.
     void RegisterInterfaceNotification();
     bool IsSupportedTablet();
     void FillPickers();
     bool ImageMatchesDefault() const;
     void EndWithMessage(const char* text, UINT icon, int result);
+    // Puts the fields' write delay in force, kept within 0..20 ms.
+    void ApplyWriteDelay();
+
+    // Device reactions and exit.
+    bool AutoBurnVerified();
+    void LeaveTablet();
 
     HidSystem& m_system;
 };

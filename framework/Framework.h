@@ -9,6 +9,7 @@
 #include "ListBox.h"
 #include "MessageBox.h"
 #include "MessageMap.h"
+#include "PaintDC.h"
 #include "WaitCursor.h"
 #include "WinApp.h"
 #include "Wnd.h"

@@ -15,9 +15,9 @@ fi
 # A Wine server left from an earlier run may hold a display that is gone.
 WINEPREFIX="$root/build/wineprefix" wineserver -k >/dev/null 2>&1 || true
 
-bash "$root/scripts/build.sh" x86 >/dev/null
+bash "$root/scripts/build.sh" x64 >/dev/null
 
-build="$root/build/x86"
+build="$root/build/x64"
 trace="$build/demo-trace.txt"
 rm -f "$trace"
 

@@ -113,6 +113,15 @@ public:
         }
     }
 
+    bool HasKey(const std::string& section, const char* key) const
+    {
+        // The profile reader gives the default only for a missing key, never
+        // for an empty value.
+        char probe[4];
+        ::GetPrivateProfileStringA(section.c_str(), key, "\x01", probe, sizeof(probe), m_path.c_str());
+        return !(probe[0] == '\x01' && probe[1] == '\0');
+    }
+
     bool HasSection(const std::string& section) const
     {
         std::vector<char> buffer(1024);
@@ -298,17 +307,19 @@ bool SimScenario::Load(const std::string& iniPath, SimScenario* scenario, std::s
         return false;
     }
 
+    // "Devices=" with nothing after it is a bus with nothing plugged in; a
+    // scenario without the key at all is more likely a typo, and is refused.
+    if (!file.HasKey("Bus", "Devices")) {
+        bus.Fail("Devices", " is missing");
+        return false;
+    }
     const std::string list = bus.Text("Devices");
     std::vector<std::string> names;
-    for (std::size_t start = 0; start <= list.size();) {
+    for (std::size_t start = 0; !Trim(list).empty() && start <= list.size();) {
         const std::size_t comma = list.find(',', start);
         const std::size_t end = comma == std::string::npos ? list.size() : comma;
         names.push_back(Trim(list.substr(start, end - start)));
         start = end + 1;
-    }
-    if (Trim(list).empty()) {
-        bus.Fail("Devices", " names no device");
-        return false;
     }
 
     for (const std::string& name : names) {

@@ -96,6 +96,17 @@ TEST(Scenario, GoodFileSetsUpTheBus)
     EXPECT_EQ(sim->Now() - start, 5u * 5u) << "LatencyMs=5";
 }
 
+TEST(Scenario, AnEmptyDeviceListIsABusWithNothingPluggedIn)
+{
+    TempFolder folder;
+    const std::string ini = folder.Write("empty.ini", "[Bus]\r\nDevices=\r\nClock=virtual\r\n");
+    std::string error;
+    const auto sim = SimHidSystem::FromScenario(ini, &error);
+    ASSERT_TRUE(sim) << error;
+    const HDEVINFO set = sim->SetupDiGetClassDevsA(&kHidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    EXPECT_TRUE(Paths(*sim, set).empty());
+}
+
 TEST(Scenario, BadFilesNameFileSectionAndKey)
 {
     struct Row {
@@ -105,7 +116,7 @@ TEST(Scenario, BadFilesNameFileSectionAndKey)
     };
     const Row rows[] = {
         /* 0 */ {nullptr, nullptr, {"not found", nullptr}},
-        /* 1 */ {"[Bus]\r\nDevices=\r\n", nullptr, {"[Bus] Devices", nullptr}},
+        /* 1 */ {"[Bus]\r\nDevcies=Pen\r\n[Pen]\r\n", nullptr, {"[Bus] Devices", "missing"}},
         /* 2 */ {"[Other]\r\nA=1\r\n", nullptr, {"[Bus] Devices", nullptr}},
         /* 3 */ {"[Bus]\r\nDevices=Pen\r\n", nullptr, {"[Bus] Devices", "[Pen]"}},
         /* 4 */ {"[Bus]\r\nDevices=Pen\r\n[Pen]\r\nKind=mouse\r\n", nullptr, {"[Pen] Kind", "mouse"}},

@@ -1,0 +1,126 @@
+// The dialog's reactions to the tablet coming and going, its exit, the hex
+// dump and the icon while minimised.
+
+#include "UpdateDlg.h"
+
+#include "PanelText.h"
+
+namespace {
+
+const char kBurnVerified[] = "OK!";
+const char kBurnFailed[] = "Error!!";
+
+} // namespace
+
+LRESULT CUpdateDlg::OnDeviceChange(WPARAM wParam, LPARAM lParam)
+{
+    const int change = m_eeprom.ClassifyDeviceChange(static_cast<DWORD>(wParam), lParam);
+    if (change == -1)
+        ::PostMessageA(m_hWnd, WM_TABLET_REMOVED, 0, 0);
+    else if (change == 1)
+        ::PostMessageA(m_hWnd, WM_TABLET_ARRIVED, 0, 0);
+    // Never BROADCAST_QUERY_DENY: a removal query is always granted.
+    return 0;
+}
+
+LRESULT CUpdateDlg::OnTabletArrived(WPARAM, LPARAM)
+{
+    m_lbDump.ResetContent();
+    const bool autoBurn = m_bAutoBurn != FALSE;
+    m_eeprom.Open(m_hWnd, autoBurn ? m_strAutoBurnFile.c_str() : nullptr);
+    m_eeprom.BeginAccess();
+    if (autoBurn)
+        m_strResult = AutoBurnVerified() ? kBurnVerified : kBurnFailed;
+    else
+        m_strResult.clear();
+    m_eeprom.ReadAll();
+    FillDump();
+    UpdateData(FALSE);
+    EnableExitButton(m_eeprom.m_pDevice ? FALSE : TRUE);
+    return 0;
+}
+
+// "OK!" means this tablet now holds the chosen file: it was found, the file
+// was complete and valid and was sent, and every byte reads back as sent.
+// Verifying anything less would report success for a tablet that never got
+// the file (or, with no tablet at all, for an image that happens to be zeros).
+bool CUpdateDlg::AutoBurnVerified()
+{
+    if (!m_eeprom.m_pDevice || m_eeprom.LastBurn() != CTabletEeprom::BurnOutcome::Burned)
+        return false;
+    return m_eeprom.VerifyAll() != FALSE;
+}
+
+LRESULT CUpdateDlg::OnTabletRemoved(WPARAM, LPARAM)
+{
+    m_lbDump.ResetContent();
+    m_strResult.clear();
+    m_eeprom.EndAccess();
+    m_eeprom.Close();
+    UpdateData(FALSE);
+    EnableExitButton(TRUE);
+    return 0;
+}
+
+void CUpdateDlg::OnOK()
+{
+    LeaveTablet();
+    // Ends the dialog only if the write delay passes the exchange.
+    CDialog::OnOK();
+}
+
+void CUpdateDlg::OnCancel()
+{
+    LeaveTablet();
+    CDialog::OnCancel();
+}
+
+// Ends the access, closes the tablet and releases the interface registration,
+// which the dialog's destruction then finds already released.
+void CUpdateDlg::LeaveTablet()
+{
+    m_eeprom.EndAccess();
+    m_eeprom.Close();
+    m_hInterfaceNotify.Reset();
+}
+
+void CUpdateDlg::FillDump()
+{
+    for (unsigned row = 0; row < PanelText::kDumpRows; ++row) {
+        const unsigned address = row * PanelText::kDumpRowBytes;
+        m_lbDump.AddString(PanelText::DumpLine(address, &m_eeprom.m_image[address]).c_str());
+    }
+}
+
+char CUpdateDlg::DumpChar(BYTE byte)
+{
+    return PanelText::DumpChar(byte);
+}
+
+void CUpdateDlg::EnableExitButton(BOOL enable)
+{
+    m_btnExit.EnableWindow(enable ? TRUE : FALSE);
+    m_btnSet.EnableWindow(enable ? FALSE : TRUE);
+}
+
+void CUpdateDlg::OnPaint()
+{
+    if (!IsIconic()) {
+        CDialog::OnPaint();
+        return;
+    }
+    CPaintDC dc(m_hWnd);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.GetSafeHdc()), 0);
+    const int cx = ::GetSystemMetrics(SM_CXICON);
+    const int cy = ::GetSystemMetrics(SM_CYICON);
+    RECT rect;
+    GetClientRect(&rect);
+    const int x = (rect.right - rect.left - cx + 1) / 2;
+    const int y = (rect.bottom - rect.top - cy + 1) / 2;
+    ::DrawIcon(dc.GetSafeHdc(), x, y, m_hIcon);
+}
+
+HCURSOR CUpdateDlg::OnQueryDragIcon()
+{
+    return static_cast<HCURSOR>(m_hIcon);
+}

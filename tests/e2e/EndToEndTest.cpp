@@ -1,6 +1,7 @@
 // TabletUpdate.exe and TabletUpdateSim.exe started as a user would start
 // them; their message boxes are read and answered from outside.
 
+#include "TempFolder.h"
 #include "UiDriver.h"
 
 #include <gtest/gtest.h>
@@ -29,35 +30,6 @@ std::string Quoted(const std::string& path)
 {
     return "\"" + path + "\"";
 }
-
-// A private folder under the temporary folder, removed with its files.
-class TempFolder {
-public:
-    TempFolder()
-    {
-        char base[MAX_PATH];
-        ::GetTempPathA(MAX_PATH, base);
-        char name[64];
-        std::snprintf(name, sizeof(name), "e2e-%lu-%lu", ::GetCurrentProcessId(), ::GetTickCount());
-        m_path = std::string(base) + name;
-        ::CreateDirectoryA(m_path.c_str(), nullptr);
-    }
-    ~TempFolder()
-    {
-        for (const std::string& file : m_files)
-            ::DeleteFileA(file.c_str());
-        ::RemoveDirectoryA(m_path.c_str());
-    }
-    std::string File(const std::string& name)
-    {
-        m_files.push_back(m_path + "\\" + name);
-        return m_files.back();
-    }
-
-private:
-    std::string m_path;
-    std::vector<std::string> m_files;
-};
 
 void WriteText(const std::string& path, const std::string& text)
 {

@@ -4,6 +4,7 @@
 #include "QcDataFile.h"
 #include "TabletEeprom.h"
 #include "TabletTestSupport.h"
+#include "TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -27,52 +28,6 @@ const char* Name(Result result)
     }
     return "?";
 }
-
-// A fresh folder under the temporary folder, removed with all it holds.
-class TempFolder {
-public:
-    TempFolder()
-    {
-        char base[MAX_PATH] = {};
-        ::GetTempPathA(MAX_PATH, base);
-        static unsigned serial = 0;
-        std::ostringstream name;
-        name << base << "TabletUpdateQc-" << ::GetCurrentProcessId() << '-' << ::GetTickCount()
-             << '-' << ++serial;
-        m_path = name.str();
-        ::CreateDirectoryA(m_path.c_str(), nullptr);
-    }
-    ~TempFolder() { Remove(m_path); }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    std::string File(const std::string& name) const { return m_path + "\\" + name; }
-    const std::string& Path() const { return m_path; }
-
-private:
-    static void Remove(const std::string& folder)
-    {
-        WIN32_FIND_DATAA found;
-        const HANDLE search = ::FindFirstFileA((folder + "\\*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                const std::string name = found.cFileName;
-                if (name == "." || name == "..")
-                    continue;
-                const std::string path = folder + "\\" + name;
-                ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                    Remove(path);
-                else
-                    ::DeleteFileA(path.c_str());
-            } while (::FindNextFileA(search, &found));
-            ::FindClose(search);
-        }
-        ::RemoveDirectoryA(folder.c_str());
-    }
-
-    std::string m_path;
-};
 
 void WriteText(const std::string& path, const std::string& text)
 {

@@ -1,0 +1,46 @@
+#include "TempFolder.h"
+
+#include <windows.h>
+
+#include <sstream>
+
+TempFolder::TempFolder()
+{
+    char base[MAX_PATH] = {};
+    ::GetTempPathA(MAX_PATH, base);
+    // Process, time and a serial: two suites running at once, or two folders
+    // made within one tick, never share a name.
+    static unsigned serial = 0;
+    std::ostringstream name;
+    name << base << "TabletUpdateTest-" << ::GetCurrentProcessId() << '-' << ::GetTickCount() << '-'
+         << ++serial;
+    m_path = name.str();
+    ::CreateDirectoryA(m_path.c_str(), nullptr);
+}
+
+TempFolder::~TempFolder()
+{
+    Remove(m_path);
+}
+
+void TempFolder::Remove(const std::string& folder)
+{
+    WIN32_FIND_DATAA found;
+    const HANDLE search = ::FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            const std::string path = folder + "\\" + name;
+            // A test may have made a file read-only; DeleteFile refuses those.
+            ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                Remove(path);
+            else
+                ::DeleteFileA(path.c_str());
+        } while (::FindNextFileA(search, &found));
+        ::FindClose(search);
+    }
+    ::RemoveDirectoryA(folder.c_str());
+}

@@ -1,0 +1,23 @@
+#pragma once
+// A fresh folder under the system's temporary folder, removed with everything
+// it holds when the object ends, so that tests on real files leave nothing
+// behind and never see each other's files.
+
+#include <string>
+
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    // The full path of `name` inside the folder; nothing is created.
+    std::string File(const std::string& name) const { return m_path + "\\" + name; }
+    const std::string& Path() const { return m_path; }
+
+private:
+    static void Remove(const std::string& folder);
+
+    std::string m_path;
+};

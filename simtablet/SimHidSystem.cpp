@@ -156,6 +156,11 @@ bool SimHidSystem::SetTraceFile(const std::string& path)
     return m_bus->Trace().SetFile(path);
 }
 
+void SimHidSystem::SetTraceObserver(std::function<void(const SimTraceEntry&)> observer)
+{
+    m_bus->Trace().SetObserver(std::move(observer));
+}
+
 void SimHidSystem::PumpMessages()
 {
     m_bus->PumpMessages();

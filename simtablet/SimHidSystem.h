@@ -17,6 +17,7 @@
 #include "SimTraceEntry.h"
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -69,6 +70,9 @@ public:
     const std::vector<SimTraceEntry>& Trace() const;
     void ClearTrace();
     bool SetTraceFile(const std::string& path);
+    // Sees each trace line from inside the call it records, so a test can
+    // look at what the caller's thread shows at that moment (its cursor, say).
+    void SetTraceObserver(std::function<void(const SimTraceEntry&)> observer);
 
     // Delivers every queued device-change report and due timed event now, as
     // a message loop would. Tests without a message loop of their own use it.

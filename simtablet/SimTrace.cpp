@@ -10,6 +10,8 @@ void SimTrace::Add(SimTraceEntry entry)
         std::fflush(m_file.get());
     }
     m_entries.push_back(std::move(entry));
+    if (m_observer)
+        m_observer(m_entries.back());
 }
 
 bool SimTrace::SetFile(const std::string& path)

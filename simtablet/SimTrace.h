@@ -6,6 +6,7 @@
 #include "SimTraceEntry.h"
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,10 @@ public:
     void Add(SimTraceEntry entry);
     const std::vector<SimTraceEntry>& Entries() const { return m_entries; }
     void Clear() { m_entries.clear(); }
+
+    // Called with each line as it is added, on the thread that made the call,
+    // while the call is still in progress; an empty function stops it.
+    void SetObserver(std::function<void(const SimTraceEntry&)> observer) { m_observer = std::move(observer); }
 
     // Starts a new file (truncating an old one); an empty path stops writing.
     bool SetFile(const std::string& path);
@@ -28,5 +33,6 @@ private:
     };
 
     std::vector<SimTraceEntry> m_entries;
+    std::function<void(const SimTraceEntry&)> m_observer;
     std::unique_ptr<std::FILE, FileCloser> m_file;
 };

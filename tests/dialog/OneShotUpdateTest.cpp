@@ -27,6 +27,18 @@ unsigned CountOf(const SimHidSystem& sim, const std::string& call)
     return static_cast<unsigned>(CallsOf(sim, call).size());
 }
 
+std::vector<std::string> ComboEntries(HWND combo)
+{
+    std::vector<std::string> entries;
+    const LRESULT count = ::SendMessageA(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        std::vector<char> text(static_cast<size_t>(::SendMessageA(combo, CB_GETLBTEXTLEN, i, 0)) + 1);
+        ::SendMessageA(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text.data()));
+        entries.push_back(text.data());
+    }
+    return entries;
+}
+
 std::string Hex(BYTE value)
 {
     char text[4];
@@ -40,6 +52,7 @@ struct OutcomeRow {
     const char* text;
     UINT icon;
     INT_PTR result;
+    unsigned writes; // Set Feature requests, failed ones included
 };
 
 void NoDevice(SimHidSystem&) {}
@@ -84,6 +97,16 @@ void ReadBackFailsWhereImageHoldsFour(SimHidSystem& sim)
     tablet.failReadAt = 256 + 0x15 + 1;
     sim.AddDevice(tablet);
 }
+// The first full read asks for the addresses in order: make the one of `address` fail.
+void FirstReadFailsAt(SimHidSystem& sim, unsigned address)
+{
+    SimDeviceConfig tablet;
+    tablet.failReadAt = address + 1;
+    sim.AddDevice(tablet);
+}
+void Byte247Unreadable(SimHidSystem& sim) { FirstReadFailsAt(sim, 247); }
+void Byte248Unreadable(SimHidSystem& sim) { FirstReadFailsAt(sim, 248); }
+void Byte255Unreadable(SimHidSystem& sim) { FirstReadFailsAt(sim, 255); }
 void UnpluggedMidWrite(SimHidSystem& sim)
 {
     SimDeviceConfig tablet;
@@ -92,20 +115,27 @@ void UnpluggedMidWrite(SimHidSystem& sim)
 }
 
 const OutcomeRow kOutcomes[] = {
-    {"no HID device", NoDevice, kNoTablet, MB_ICONHAND, 0},
-    {"only a mouse", MouseOnly, kNoTablet, MB_ICONHAND, 0},
-    {"healthy tablet", Healthy, kUpdated, MB_ICONINFORMATION, IDOK},
-    {"firmware exactly R514", FirmwareExact, kUpdated, MB_ICONINFORMATION, IDOK},
-    {"other product id", OtherProduct, kUnsupported, MB_ICONHAND, 0},
-    {"firmware of three characters", FirmwareThreeChars, kUnsupported, MB_ICONHAND, 0},
-    {"empty firmware string", FirmwareEmpty, kUnsupported, MB_ICONHAND, 0},
-    {"firmware in lower case", FirmwareLowerCase, kUnsupported, MB_ICONHAND, 0},
-    {"other firmware", FirmwareOther, kUnsupported, MB_ICONHAND, 0},
-    {"a byte that does not stick", StuckByte, kFailed, MB_ICONHAND, IDOK},
-    {"the first write fails", FirstWriteFails, kFailed, MB_ICONHAND, IDOK},
+    {"no HID device", NoDevice, kNoTablet, MB_ICONHAND, 0, 0},
+    {"only a mouse", MouseOnly, kNoTablet, MB_ICONHAND, 0, 0},
+    {"healthy tablet", Healthy, kUpdated, MB_ICONINFORMATION, IDOK, 256},
+    {"firmware exactly R514", FirmwareExact, kUpdated, MB_ICONINFORMATION, IDOK, 256},
+    {"other product id", OtherProduct, kUnsupported, MB_ICONHAND, 0, 0},
+    {"firmware of three characters", FirmwareThreeChars, kUnsupported, MB_ICONHAND, 0, 0},
+    {"empty firmware string", FirmwareEmpty, kUnsupported, MB_ICONHAND, 0, 0},
+    {"firmware in lower case", FirmwareLowerCase, kUnsupported, MB_ICONHAND, 0, 0},
+    {"other firmware", FirmwareOther, kUnsupported, MB_ICONHAND, 0, 0},
+    {"a byte that does not stick", StuckByte, kFailed, MB_ICONHAND, IDOK, 256},
+    {"the first write fails, the others are still sent", FirstWriteFails, kFailed, MB_ICONHAND,
+     IDOK, 256},
     {"a read-back fails where the image holds 4", ReadBackFailsWhereImageHoldsFour, kFailed,
-     MB_ICONHAND, IDOK},
-    {"tablet unplugged during the write", UnpluggedMidWrite, kFailed, MB_ICONHAND, IDOK},
+     MB_ICONHAND, IDOK, 256},
+    {"tablet unplugged during the write", UnpluggedMidWrite, kFailed, MB_ICONHAND, IDOK, 256},
+    // A byte above 247 goes back as read; one that could not be read would go
+    // back as the report id left in the buffer, so nothing is written at all.
+    {"byte 247 unreadable: the image replaces it", Byte247Unreadable, kUpdated, MB_ICONINFORMATION,
+     IDOK, 256},
+    {"byte 248 unreadable", Byte248Unreadable, kFailed, MB_ICONHAND, IDOK, 0},
+    {"byte 255 unreadable", Byte255Unreadable, kFailed, MB_ICONHAND, IDOK, 0},
 };
 
 } // namespace
@@ -127,11 +157,9 @@ TEST(OneShotUpdate, EachOutcomeShowsOneBoxWithItsTextIconAndResult)
             << MessageBoxWatcher::IconName(run.boxes[0].icon);
         EXPECT_EQ(std::vector<int>{IDOK}, run.boxes[0].buttons);
         EXPECT_EQ(outcome.result, run.result);
+        EXPECT_EQ(outcome.writes, CountOf(sim, "SetFeature"));
         // The dialog's end releases everything: no handle, no registration.
         EXPECT_EQ(0u, sim.RegistrationCount());
-        if (outcome.result == 0) {
-            EXPECT_EQ(0u, CountOf(sim, "SetFeature")) << "nothing is written to a rejected tablet";
-        }
     }
 }
 
@@ -198,19 +226,9 @@ TEST(OneShotUpdate, TrafficOfASuccessfulUpdate)
 
     // Identity, one full read, the access request, 256 paced writes, the
     // settling pause, one full read-back, and no end of access.
-    std::vector<std::string> shape;
-    for (const SimTraceEntry& entry : sim.Trace()) {
-        std::string step = entry.call;
-        if (entry.call == "GetIndexedString")
-            step += " " + entry.arguments;
-        if (shape.empty() || shape.back() != step)
-            shape.push_back(step);
-    }
-    const std::vector<std::string> expected = {"Open",       "GetIndexedString 98",
-                                               "GetFeature", "GetIndexedString 20",
-                                               "SetFeature", "GetFeature",
-                                               "Close"};
-    EXPECT_EQ(expected, shape);
+    const std::vector<std::string> expected = {"Open Tablet", "String 98", "Get 0..255", "String 20",
+                                               "Set 0..255",  "Get 0..255", "Close Tablet"};
+    EXPECT_EQ(expected, TrafficShape(sim));
 
     const auto reads = CallsOf(sim, "GetFeature");
     const auto writes = CallsOf(sim, "SetFeature");
@@ -259,7 +277,15 @@ TEST(OneShotUpdate, TheDelayMemberPacesTheWrites)
         int writeDelayChecked;
         int writeDelay;
         DWORD minimumGap;
-    } rows[] = {{TRUE, 10, 10}, {TRUE, 20, 20}, {FALSE, 10, 0}};
+    } rows[] = {
+        {TRUE, 10, 10},
+        {TRUE, 20, 20},
+        {FALSE, 10, 0},
+        // Values the field refuses leave the delay in force as it was: none
+        // before the first update.
+        {TRUE, 21, 0},
+        {TRUE, 0, 0},
+    };
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << "checked " << row.writeDelayChecked << " delay "
                                         << row.writeDelay);
@@ -279,8 +305,54 @@ TEST(OneShotUpdate, TheDelayMemberPacesTheWrites)
         for (unsigned i = 1; i < writes.size(); ++i)
             smallest = std::min(smallest, writes[i].timeMs - writes[i - 1].timeMs);
         if (row.minimumGap == 0)
-            EXPECT_EQ(0u, smallest) << "no pause at all without the delay";
+            EXPECT_EQ(0u, smallest) << "no pause: none is in force";
         else
             EXPECT_GE(smallest, row.minimumGap);
     }
+}
+
+TEST(OneShotUpdate, IconsPickersAndTheWaitCursor)
+{
+    SimHidSystem sim;
+    Healthy(sim);
+    // The cursor as the user sees it during each call that reaches the bus.
+    const HCURSOR wait = ::LoadCursor(nullptr, IDC_WAIT);
+    std::vector<std::string> underWaitCursor;
+    sim.SetTraceObserver([&](const SimTraceEntry& entry) {
+        if (::GetCursor() == wait)
+            underWaitCursor.push_back(entry.call);
+    });
+
+    HICON icon = nullptr;
+    LRESULT bigIcon = 0;
+    LRESULT smallIcon = 0;
+    LRESULT dragIcon = 0;
+    std::vector<std::string> addresses;
+    std::vector<std::string> values;
+    RunUpdateDialog(sim, [&](SimHidSystem&, CUpdateDlg& dlg, const MessageBoxRecord&) {
+        icon = dlg.m_hIcon;
+        bigIcon = ::SendMessageA(dlg.m_hWnd, WM_GETICON, ICON_BIG, 0);
+        smallIcon = ::SendMessageA(dlg.m_hWnd, WM_GETICON, ICON_SMALL, 0);
+        dragIcon = ::SendMessageA(dlg.m_hWnd, WM_QUERYDRAGICON, 0, 0);
+        addresses = ComboEntries(dlg.GetDlgItem(IDC_ADDRESS));
+        values = ComboEntries(dlg.GetDlgItem(IDC_SET_VALUE));
+    });
+    sim.SetTraceObserver({});
+
+    ASSERT_NE(nullptr, icon);
+    EXPECT_EQ(reinterpret_cast<LRESULT>(icon), bigIcon);
+    EXPECT_EQ(reinterpret_cast<LRESULT>(icon), smallIcon);
+    EXPECT_EQ(reinterpret_cast<LRESULT>(icon), dragIcon);
+
+    ASSERT_EQ(128u, addresses.size());
+    EXPECT_EQ("  0 : 0x00", addresses[0]);
+    EXPECT_EQ("  5 : 0x05", addresses[5]);
+    EXPECT_EQ("127 : 0x7F", addresses[127]);
+    ASSERT_EQ(256u, values.size());
+    EXPECT_EQ(" 10 : 0x0A", values[10]);
+    EXPECT_EQ("255 : 0xFF", values[255]);
+
+    // The search for the tablet shows the wait cursor; the transfers that
+    // follow run after it has been put back.
+    EXPECT_EQ(std::vector<std::string>{"Open"}, underWaitCursor);
 }

@@ -50,9 +50,8 @@ INT_PTR RunRecorded(CUpdateDlg& dlg, DialogRun& run)
 
 const UINT kNextStep = WM_APP + 0x2F0;
 
-// The dialog with its HID interface registration but without
-// the update that ends it, so its own loop runs as it will wherever it stays
-// open; it plays the test's steps from that loop.
+// Registers for HID interface arrivals as the update does, then leaves out
+// the update that would end it and plays the steps from its own loop.
 class OpenUpdateDlg : public CUpdateDlg {
 public:
     OpenUpdateDlg(SimHidSystem& sim, const std::vector<DialogStep>& steps)
@@ -83,8 +82,7 @@ public:
         }
         m_steps[m_next++](m_sim, *this);
         HandlePendingMessages(m_sim);
-        // Never reached once a step has ended the dialog: the loop stops
-        // before it and the window goes with what was posted to it.
+        // If the step ended the dialog, its loop stops before this arrives.
         ::PostMessageA(m_hWnd, kNextStep, 0, 0);
         return TRUE;
     }
@@ -136,85 +134,60 @@ std::vector<SimTraceEntry> CallsOf(const SimHidSystem& sim, const std::string& c
 
 void HandlePendingMessages(SimHidSystem& sim)
 {
-    // A handler may unplug or plug (a fault at the Nth transfer), so go round
-    // until neither the bus nor the queue holds anything.
-    for (;;) {
+    // Handlers may unplug (a fault at the Nth transfer): go round until
+    // neither the bus nor the queue holds anything.
+    MSG msg;
+    do {
         sim.PumpMessages();
-        MSG msg;
-        if (!::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (sim.PendingReportCount() == 0)
-                return;
-            continue;
+        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageA(&msg);
         }
-        ::TranslateMessage(&msg);
-        ::DispatchMessageA(&msg);
-    }
+    } while (sim.PendingReportCount() != 0);
 }
-
-namespace {
-
-// The address a read asks for travels as its length, 8 above it; that of a
-// write as the report's second byte, 8 above it modulo 256.
-int AddressOf(const SimTraceEntry& entry)
-{
-    if (entry.call == "GetFeature")
-        return std::atoi(entry.arguments.c_str() + 4) - 8; // "len=NNN"
-    const unsigned long code = std::strtoul(entry.arguments.substr(3, 2).c_str(), nullptr, 16);
-    return static_cast<int>((code + 256 - 8) % 256);
-}
-
-} // namespace
 
 std::vector<std::string> TrafficShape(const SimHidSystem& sim)
 {
     std::vector<std::string> shape;
-    std::string runCall;
-    int first = 0;
-    int last = 0;
-    auto closeRun = [&]() {
-        if (runCall.empty())
-            return;
-        std::string step = runCall + " " + std::to_string(first);
-        if (last != first)
-            step += ".." + std::to_string(last);
-        shape.push_back(step);
-        runCall.clear();
-    };
+    std::string run; // "Get 12" or "Set 12": the open run and its first address
+    int last = -1;
     for (const SimTraceEntry& entry : sim.Trace()) {
-        if (entry.call == "GetFeature" || entry.call == "SetFeature") {
-            const std::string call = entry.call == "GetFeature" ? "Get" : "Set";
-            const int address = AddressOf(entry);
-            if (call == runCall && address == last + 1) {
-                last = address;
-                continue;
-            }
-            closeRun();
-            runCall = call;
-            first = last = address;
+        const bool read = entry.call == "GetFeature";
+        if (!read && entry.call != "SetFeature") {
+            run.clear();
+            shape.push_back(entry.call == "GetIndexedString" ? "String " + entry.arguments
+                                                             : entry.call + " " + entry.device);
             continue;
         }
-        closeRun();
-        if (entry.call == "GetIndexedString")
-            shape.push_back("String " + entry.arguments);
-        else
-            shape.push_back(entry.call + " " + entry.device);
+        // A read's address travels as its length, a write's as the report's
+        // second byte; both 8 above it, the byte modulo 256.
+        const int address = read ? std::atoi(entry.arguments.c_str() + 4) - 8
+                                 : static_cast<int>((std::strtoul(entry.arguments.substr(3, 2).c_str(), nullptr, 16) + 248) % 256);
+        const char* call = read ? "Get " : "Set ";
+        if (run.compare(0, 4, call) != 0 || address != last + 1) {
+            run = call + std::to_string(address);
+            shape.push_back(run);
+        } else {
+            shape.back() = run + ".." + std::to_string(address);
+        }
+        last = address;
     }
-    closeRun();
     return shape;
 }
 
-DialogView ViewOf(const CUpdateDlg& dlg)
+DialogView ViewOf(const CUpdateDlg& dlg, const SimHidSystem& sim)
 {
     DialogView view;
     view.result = dlg.GetDlgItemText(IDC_RESULT);
+    view.dataRead = dlg.GetDlgItemText(IDC_DATA_READ);
     const HWND dump = dlg.GetDlgItem(IDC_DUMP_LIST);
-    const LRESULT count = ::SendMessageA(dump, LB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-        std::vector<char> line(static_cast<size_t>(::SendMessageA(dump, LB_GETTEXTLEN, i, 0)) + 1, '\0');
+    for (LRESULT i = 0, count = ::SendMessageA(dump, LB_GETCOUNT, 0, 0); i < count; ++i) {
+        std::vector<char> line(static_cast<size_t>(::SendMessageA(dump, LB_GETTEXTLEN, i, 0)) + 1);
         ::SendMessageA(dump, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data()));
         view.dump.push_back(line.data());
     }
     view.exitEnabled = ::IsWindowEnabled(dlg.GetDlgItem(IDOK)) != FALSE;
     view.setEnabled = ::IsWindowEnabled(dlg.GetDlgItem(IDC_SET)) != FALSE;
+    view.traffic = TrafficShape(sim);
     return view;
 }

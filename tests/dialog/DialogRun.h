@@ -30,35 +30,34 @@ using WhileBoxOpen = std::function<void(SimHidSystem&, CUpdateDlg&, const Messag
 
 DialogRun RunUpdateDialog(SimHidSystem& sim, WhileBoxOpen whileBoxOpen = {});
 
-// The dialog as it behaves where it stays open: registered for HID interface
-// arrivals as for the update, but without the update itself. Its
-// own message loop plays the steps one after another, each once the work the
-// previous one set off has been handled. A step that ends the dialog is the
-// last to run; if none does, the dialog ends with kStillOpen.
-using DialogStep = std::function<void(SimHidSystem&, CUpdateDlg&)>;
-constexpr INT_PTR kStillOpen = 0x5700;
-DialogRun RunOpenDialog(SimHidSystem& sim, const std::vector<DialogStep>& steps);
-
 // The trace lines of one call kind, e.g. "SetFeature".
 std::vector<SimTraceEntry> CallsOf(const SimHidSystem& sim, const std::string& call);
 
 // Called from inside a message box's loop: delivers the device changes the bus
-// holds and handles every message that waits in the thread's queue, as that
-// loop would, so a test can look at the dialog between two device changes.
+// holds and handles every message waiting in the thread's queue, as that loop
+// would, so a test can look at the dialog between two device changes.
 void HandlePendingMessages(SimHidSystem& sim);
 
-// The trace as steps a reader can check at a glance: plugging, opening and
-// closing name the device ("Open Tablet"), an indexed string its index
-// ("String 20"), and each run of reads or writes at ascending addresses
-// becomes one step with its first and last address ("Get 0..255", "Set 7").
+// The trace as steps: "Open Tablet", "String 20" for an indexed string, and
+// one step per run of reads or writes at ascending addresses: "Get 0..255".
 std::vector<std::string> TrafficShape(const SimHidSystem& sim);
 
-// What the dialog shows: its result line, the dump's lines, and whether Exit
-// and Set can be pressed.
+// What the user sees of the dialog, and the traffic that led there.
 struct DialogView {
     std::string result;
+    std::string dataRead;
     std::vector<std::string> dump;
     bool exitEnabled = false;
     bool setEnabled = false;
+    std::vector<std::string> traffic;
 };
-DialogView ViewOf(const CUpdateDlg& dlg);
+DialogView ViewOf(const CUpdateDlg& dlg, const SimHidSystem& sim);
+
+// The dialog as it behaves where it stays open: registered for HID interface
+// arrivals as for the update, but without the update itself. Its own message
+// loop plays the steps one after another, each once the work the previous
+// one set off has been handled. If no step ends the dialog, it ends with
+// kStillOpen after the last.
+using DialogStep = std::function<void(SimHidSystem&, CUpdateDlg&)>;
+constexpr INT_PTR kStillOpen = 0x5700;
+DialogRun RunOpenDialog(SimHidSystem& sim, const std::vector<DialogStep>& steps);

@@ -27,18 +27,6 @@ unsigned CountOf(const SimHidSystem& sim, const std::string& call)
     return static_cast<unsigned>(CallsOf(sim, call).size());
 }
 
-std::vector<std::string> ComboEntries(HWND combo)
-{
-    std::vector<std::string> entries;
-    const LRESULT count = ::SendMessageA(combo, CB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-        std::vector<char> text(static_cast<size_t>(::SendMessageA(combo, CB_GETLBTEXTLEN, i, 0)) + 1);
-        ::SendMessageA(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text.data()));
-        entries.push_back(text.data());
-    }
-    return entries;
-}
-
 std::string Hex(BYTE value)
 {
     char text[4];
@@ -315,44 +303,39 @@ TEST(OneShotUpdate, IconsPickersAndTheWaitCursor)
 {
     SimHidSystem sim;
     Healthy(sim);
-    // The cursor as the user sees it during each call that reaches the bus.
+    // The calls made while the user sees the wait cursor.
     const HCURSOR wait = ::LoadCursor(nullptr, IDC_WAIT);
-    std::vector<std::string> underWaitCursor;
+    std::vector<std::string> waiting;
     sim.SetTraceObserver([&](const SimTraceEntry& entry) {
         if (::GetCursor() == wait)
-            underWaitCursor.push_back(entry.call);
+            waiting.push_back(entry.call);
     });
-
-    HICON icon = nullptr;
-    LRESULT bigIcon = 0;
-    LRESULT smallIcon = 0;
-    LRESULT dragIcon = 0;
-    std::vector<std::string> addresses;
-    std::vector<std::string> values;
+    LRESULT icon = 0;
+    std::vector<LRESULT> shown;
+    std::vector<std::string> entries;
     RunUpdateDialog(sim, [&](SimHidSystem&, CUpdateDlg& dlg, const MessageBoxRecord&) {
-        icon = dlg.m_hIcon;
-        bigIcon = ::SendMessageA(dlg.m_hWnd, WM_GETICON, ICON_BIG, 0);
-        smallIcon = ::SendMessageA(dlg.m_hWnd, WM_GETICON, ICON_SMALL, 0);
-        dragIcon = ::SendMessageA(dlg.m_hWnd, WM_QUERYDRAGICON, 0, 0);
-        addresses = ComboEntries(dlg.GetDlgItem(IDC_ADDRESS));
-        values = ComboEntries(dlg.GetDlgItem(IDC_SET_VALUE));
+        icon = reinterpret_cast<LRESULT>(dlg.m_hIcon);
+        shown = {::SendMessageA(dlg.m_hWnd, WM_GETICON, ICON_BIG, 0),
+                 ::SendMessageA(dlg.m_hWnd, WM_GETICON, ICON_SMALL, 0),
+                 ::SendMessageA(dlg.m_hWnd, WM_QUERYDRAGICON, 0, 0)};
+        const struct {
+            int id;
+            WPARAM index;
+        } picks[] = {{IDC_ADDRESS, 0}, {IDC_ADDRESS, 127}, {IDC_SET_VALUE, 10}, {IDC_SET_VALUE, 255}};
+        for (const auto& pick : picks) {
+            char text[32] = {};
+            if (::SendMessageA(dlg.GetDlgItem(pick.id), CB_GETLBTEXTLEN, pick.index, 0) < 32)
+                ::SendMessageA(dlg.GetDlgItem(pick.id), CB_GETLBTEXT, pick.index, reinterpret_cast<LPARAM>(text));
+            entries.push_back(text);
+        }
+        entries.push_back(std::to_string(::SendMessageA(dlg.GetDlgItem(IDC_ADDRESS), CB_GETCOUNT, 0, 0)) + " " +
+                          std::to_string(::SendMessageA(dlg.GetDlgItem(IDC_SET_VALUE), CB_GETCOUNT, 0, 0)));
     });
     sim.SetTraceObserver({});
 
-    ASSERT_NE(nullptr, icon);
-    EXPECT_EQ(reinterpret_cast<LRESULT>(icon), bigIcon);
-    EXPECT_EQ(reinterpret_cast<LRESULT>(icon), smallIcon);
-    EXPECT_EQ(reinterpret_cast<LRESULT>(icon), dragIcon);
-
-    ASSERT_EQ(128u, addresses.size());
-    EXPECT_EQ("  0 : 0x00", addresses[0]);
-    EXPECT_EQ("  5 : 0x05", addresses[5]);
-    EXPECT_EQ("127 : 0x7F", addresses[127]);
-    ASSERT_EQ(256u, values.size());
-    EXPECT_EQ(" 10 : 0x0A", values[10]);
-    EXPECT_EQ("255 : 0xFF", values[255]);
-
-    // The search for the tablet shows the wait cursor; the transfers that
-    // follow run after it has been put back.
-    EXPECT_EQ(std::vector<std::string>{"Open"}, underWaitCursor);
+    ASSERT_NE(0, icon);
+    EXPECT_EQ(std::vector<LRESULT>(3, icon), shown) << "big, small and drag icon";
+    EXPECT_EQ(std::vector<std::string>({"  0 : 0x00", "127 : 0x7F", " 10 : 0x0A", "255 : 0xFF", "128 256"}), entries);
+    // Only the search for the tablet: the cursor is back before the transfers.
+    EXPECT_EQ(std::vector<std::string>{"Open"}, waiting);
 }

@@ -194,10 +194,13 @@ void ThirdWriteFails(SimDeviceConfig& tablet) { tablet.failWriteAt = 3; }
 void AllZeros(SimDeviceConfig& tablet) { tablet.eeprom.fill(0); }
 // Gone after its access request and 100 writes, while Open burns the file.
 void GoneDuringTheBurn(SimDeviceConfig& tablet) { tablet.unplugAfterTransfers = 1 + 100; }
-void ExampleLastRow(SimDeviceConfig& tablet)
+// The dump's documented example row at 0x28, and the characters' edges in its last row.
+void DumpExamples(SimDeviceConfig& tablet)
 {
-    const BYTE row[8] = {0x30, 0x41, 0x5A, 0x61, 0x7A, 0x7B, 0x1F, 0x80};
-    std::copy(row, row + 8, tablet.eeprom.begin() + 0x78);
+    const BYTE example[8] = {0x30, 0x41, 0x5A, 0x61, 0x7A, 0x7B, 0x1F, 0x80};
+    const BYTE edges[8] = {0x20, 0x00, 0xFF, 0x7F, 0x21, 0x09, 0xAB, 0x7A};
+    std::copy(example, example + 8, tablet.eeprom.begin() + 0x28);
+    std::copy(edges, edges + 8, tablet.eeprom.begin() + 0x78);
 }
 
 const Shape kRead = {"Open Tablet", "String 20", "Get 0..255"};
@@ -218,7 +221,7 @@ struct ArrivalRow {
 };
 
 const ArrivalRow kArrivals[] = {
-    {"auto-burn off", nullptr, ExampleLastRow, {"Tablet"}, Then({"Plug Tablet"}, kRead), {kIn}, "", true, 16},
+    {"auto-burn off", nullptr, DumpExamples, {"Tablet"}, Then({"Plug Tablet"}, kRead), {kIn}, "", true, 16},
     {"a good file", "good", NoFault, {"Tablet"}, Then({"Plug Tablet"}, kBurned), {kIn}, "OK!", true, 16},
     {"a byte that does not stick stops the verification", "good", StuckAt17, {"Tablet"},
      {"Plug Tablet", "Open Tablet", "String 20", "Set 0..255", "String 21", "String 20", "Get 0..17", "Get 0..255"},
@@ -273,9 +276,13 @@ TEST(TabletArrival, EachArrivalIsHandledAsItsRowSays)
         if (std::string(row.result) == "OK!") {
             EXPECT_EQ(BurnImage(), sim.Eeprom("Tablet"));
         }
-        if (row.fault == ExampleLastRow) {
-            EXPECT_EQ("78 : 30(048)  41(065)  5A(090)  61(097)  -  7A(122)  7B(123)  1F(031)  80(128)    0 A Z a z . . .",
-                      view.dump.back());
+        if (row.fault == DumpExamples) {
+            ASSERT_EQ(16u, view.dump.size());
+            EXPECT_EQ("28 : 30(048)  41(065)  5A(090)  61(097)  -  7A(122)  7B(123)  1F(031)  80(128)    0 A Z a z . . .",
+                      view.dump[5]);
+            // 0x20 shows as a blank: six blanks before the first '.'.
+            EXPECT_EQ("78 : 20(032)  00(000)  FF(255)  7F(127)  -  21(033)  09(009)  AB(171)  7A(122)      . . . ! . . z",
+                      view.dump[15]);
         }
     }
 }

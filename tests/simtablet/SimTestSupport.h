@@ -1,12 +1,12 @@
 #pragma once
 // Helpers shared by the simulated tablet's suites: device calls the way the
 // tablet link makes them, a real window that records WM_DEVICECHANGE, a
-// message loop with a deadline, and a temporary folder.
+// message loop with a deadline.
 
 #include "SimHidSystem.h"
 #include "TabletProtocol.h"
+#include "TempFolder.h"
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -142,56 +142,6 @@ private:
 
     HWND m_hwnd = nullptr;
     std::vector<Report> m_reports;
-};
-
-// A fresh folder under the temporary folder, removed with the files it names.
-class TempFolder {
-public:
-    TempFolder()
-    {
-        char base[MAX_PATH] = {};
-        ::GetTempPathA(MAX_PATH, base);
-        unsigned n = ::GetTickCount();
-        do
-            m_path = std::string(base) + "simtablet-test-" + std::to_string(n++);
-        while (!::CreateDirectoryA(m_path.c_str(), nullptr));
-    }
-    ~TempFolder()
-    {
-        for (const std::string& file : m_files)
-            ::DeleteFileA(file.c_str());
-        ::RemoveDirectoryA(m_path.c_str());
-    }
-
-    const std::string& Path() const { return m_path; }
-    std::string File(const std::string& name)
-    {
-        m_files.push_back(m_path + "\\" + name);
-        return m_files.back();
-    }
-    std::string Write(const std::string& name, const std::string& text)
-    {
-        const std::string path = File(name);
-        if (std::FILE* file = std::fopen(path.c_str(), "wb")) {
-            std::fwrite(text.data(), 1, text.size(), file);
-            std::fclose(file);
-        }
-        return path;
-    }
-    static std::string Read(const std::string& path)
-    {
-        std::string text;
-        if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
-            for (int c; (c = std::fgetc(file)) != EOF;)
-                text += static_cast<char>(c);
-            std::fclose(file);
-        }
-        return text;
-    }
-
-private:
-    std::string m_path;
-    std::vector<std::string> m_files;
 };
 
 } // namespace simtest

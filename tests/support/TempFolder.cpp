@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <sstream>
 
 TempFolder::TempFolder()
@@ -43,4 +44,26 @@ void TempFolder::Remove(const std::string& folder)
         ::FindClose(search);
     }
     ::RemoveDirectoryA(folder.c_str());
+}
+
+std::string TempFolder::Write(const std::string& name, const std::string& text) const
+{
+    const std::string path = File(name);
+    if (std::FILE* file = std::fopen(path.c_str(), "wb")) {
+        std::fwrite(text.data(), 1, text.size(), file);
+        std::fclose(file);
+    }
+    return path;
+}
+
+std::string TempFolder::Read(const std::string& path)
+{
+    std::string text;
+    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+        char buffer[4096];
+        for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) != 0;)
+            text.append(buffer, got);
+        std::fclose(file);
+    }
+    return text;
 }

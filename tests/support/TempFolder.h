@@ -15,6 +15,10 @@ public:
     // The full path of `name` inside the folder; nothing is created.
     std::string File(const std::string& name) const { return m_path + "\\" + name; }
     const std::string& Path() const { return m_path; }
+    // Writes `text` as the file `name`, byte for byte; returns its path.
+    std::string Write(const std::string& name, const std::string& text) const;
+    // A file's whole content; empty when it cannot be read.
+    static std::string Read(const std::string& path);
 
 private:
     static void Remove(const std::string& folder);

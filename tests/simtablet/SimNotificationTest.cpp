@@ -93,21 +93,85 @@ protected:
 
 TEST_F(Notifications, UnplugReachesTheWindowOnlyThroughTheMessageLoop)
 {
-    ASSERT_TRUE(sim.Unplug("Tablet", true));
+    ASSERT_TRUE(sim.Unplug("Tablet"));
 
     // The unplug took effect at once; its reports wait for the loop.
     BOOLEAN ok = TRUE;
     ReadByte(sim, device, 0, &ok);
     EXPECT_FALSE(ok);
     EXPECT_TRUE(window.Reports().empty());
-    EXPECT_EQ(sim.PendingReportCount(), 3u);
+    EXPECT_EQ(sim.PendingReportCount(), 2u);
 
-    ASSERT_TRUE(Received(3));
+    ASSERT_TRUE(Received(2));
     const auto& reports = window.Reports();
-    ExpectHandleReport(reports[0], DBT_DEVICEQUERYREMOVE, device, handleNotify, "report 0");
-    ExpectHandleReport(reports[1], DBT_DEVICEREMOVECOMPLETE, device, handleNotify, "report 1");
-    ExpectInterfaceReport(reports[2], DBT_DEVICEREMOVECOMPLETE, sim.DevicePath("Tablet"), "report 2");
+    ExpectHandleReport(reports[0], DBT_DEVICEREMOVECOMPLETE, device, handleNotify, "report 0");
+    ExpectInterfaceReport(reports[1], DBT_DEVICEREMOVECOMPLETE, sim.DevicePath("Tablet"), "report 1");
     EXPECT_EQ(sim.PendingReportCount(), 0u);
+}
+
+// An orderly removal goes through only when, once every handle holder has
+// answered its query, none denied it and no handle to the device is open.
+TEST_F(Notifications, AnOrderlyRemovalIsRefusedWhileAHandleIsOpen)
+{
+    SimDeviceConfig stubborn = Config("Stubborn");
+    stubborn.queryRemoveFails = true;
+    sim.AddDevice(stubborn);
+    HANDLE other = Open(sim, "Stubborn");
+    const HANDLE tabletHandle = device;
+    const HANDLE stubbornHandle = other;
+    auto otherFilter = HandleFilter(other);
+    const HDEVNOTIFY otherNotify = sim.RegisterDeviceNotificationA(window.Handle(), &otherFilter, 0);
+    ASSERT_NE(otherNotify, nullptr);
+
+    struct Row {
+        const char* what;
+        const char* device;
+        bool closeOnQuery;
+        LRESULT answer;
+        bool removed;
+    };
+    const Row rows[] = {
+        {"handle kept open", "Tablet", false, TRUE, false},
+        {"query denied", "Tablet", true, BROADCAST_QUERY_DENY, false},
+        {"scripted refusal", "Stubborn", true, TRUE, false},
+        {"handle closed on the query", "Tablet", true, TRUE, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const bool tablet = std::string(row.device) == "Tablet";
+        HANDLE& handle = tablet ? device : other;
+        const HDEVNOTIFY notify = tablet ? handleNotify : otherNotify;
+        window.SetAnswer([&](WPARAM event) {
+            if (event != DBT_DEVICEQUERYREMOVE)
+                return static_cast<LRESULT>(TRUE);
+            if (row.closeOnQuery && handle != INVALID_HANDLE_VALUE) {
+                sim.CloseHandle(handle);
+                handle = INVALID_HANDLE_VALUE;
+            }
+            return row.answer;
+        });
+        const std::size_t before = window.Reports().size();
+        ASSERT_TRUE(sim.Unplug(row.device, true));
+        EXPECT_TRUE(sim.IsPlugged(row.device)) << "nothing goes before the query is answered";
+        sim.PumpMessages();
+        EXPECT_EQ(sim.PendingReportCount(), 0u);
+        EXPECT_EQ(sim.IsPlugged(row.device), !row.removed);
+        const auto& reports = window.Reports();
+        ASSERT_EQ(reports.size(), before + (row.removed ? 3u : 2u));
+        const HANDLE reported = tablet ? tabletHandle : stubbornHandle;
+        ExpectHandleReport(reports[before], DBT_DEVICEQUERYREMOVE, reported, notify, "query");
+        ExpectHandleReport(reports[before + 1],
+                           row.removed ? DBT_DEVICEREMOVECOMPLETE : DBT_DEVICEQUERYREMOVEFAILED,
+                           reported, notify, "outcome");
+        if (row.removed) {
+            ExpectInterfaceReport(reports[before + 2], DBT_DEVICEREMOVECOMPLETE,
+                                  sim.DevicePath(row.device), "interface");
+        } else if (handle != INVALID_HANDLE_VALUE) {
+            BOOLEAN ok = FALSE;
+            ReadByte(sim, handle, 0, &ok);
+            EXPECT_TRUE(ok) << "a refused removal leaves the device working";
+        }
+    }
 }
 
 // Closes this thread's message box from inside its own loop once the

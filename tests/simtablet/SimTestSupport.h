@@ -7,6 +7,7 @@
 #include "TabletProtocol.h"
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -118,6 +119,9 @@ public:
 
     HWND Handle() const { return m_hwnd; }
     const std::vector<Report>& Reports() const { return m_reports; }
+    // Called with each report's event once it is recorded; returns the answer
+    // (TRUE when unset). A removal query is denied with BROADCAST_QUERY_DENY.
+    void SetAnswer(std::function<LRESULT(WPARAM)> answer) { m_answer = std::move(answer); }
     void Destroy()
     {
         if (m_hwnd != nullptr)
@@ -137,11 +141,12 @@ private:
         const auto* bytes = reinterpret_cast<const BYTE*>(lParam);
         self->m_reports.push_back(
             {wParam, {bytes, bytes + reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam)->dbch_size}});
-        return TRUE;
+        return self->m_answer ? self->m_answer(wParam) : TRUE;
     }
 
     HWND m_hwnd = nullptr;
     std::vector<Report> m_reports;
+    std::function<LRESULT(WPARAM)> m_answer;
 };
 
 // A fresh folder under the temporary folder, removed with the files it names.

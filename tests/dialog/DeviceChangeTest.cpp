@@ -2,9 +2,12 @@
 // one-shot update is open, and become the two private messages.
 
 #include "DialogRun.h"
+#include "QcDataFile.h"
 #include "UpdateDlg.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
 
 namespace {
 
@@ -29,14 +32,130 @@ void ExpectEveryAnswerZero(const DialogRun& run)
     }
 }
 
-void SendHandleReport(CUpdateDlg& dlg, WPARAM event, HANDLE handle)
+void SendHandleReport(CUpdateDlg& dlg, WPARAM event, HANDLE handle, HDEVNOTIFY notify = nullptr)
 {
     DEV_BROADCAST_HANDLE report{};
     report.dbch_size = sizeof(report);
     report.dbch_devicetype = DBT_DEVTYP_HANDLE;
     report.dbch_handle = handle;
+    report.dbch_hdevnotify = notify;
     ::SendMessageA(dlg.m_hWnd, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&report));
 }
+
+// Takes messages, sent and posted, as the box's own loop would, until the bus
+// owes no report and nothing waits in the queue.
+void Settle(SimHidSystem& sim)
+{
+    for (const DWORD start = ::GetTickCount(); ::GetTickCount() - start < 5000;) {
+        MSG msg;
+        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            ::DispatchMessageA(&msg);
+        if (sim.PendingReportCount() == 0 &&
+            HIWORD(::GetQueueStatus(QS_POSTMESSAGE | QS_SENDMESSAGE)) == 0)
+            return;
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_POSTMESSAGE | QS_SENDMESSAGE);
+    }
+}
+
+// The dialog busy with a burst whose progress display takes sent messages
+// only: every report is classified, nothing posted runs.
+void TakeSentOnly(SimHidSystem& sim)
+{
+    for (const DWORD start = ::GetTickCount();
+         sim.PendingReportCount() != 0 && ::GetTickCount() - start < 5000;) {
+        MSG msg;
+        ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_SENDMESSAGE);
+    }
+}
+
+void Unplug(SimHidSystem& sim, CUpdateDlg&)
+{
+    sim.Unplug("Tablet");
+    Settle(sim);
+}
+
+void RemoveOrderly(SimHidSystem& sim, CUpdateDlg&)
+{
+    sim.Unplug("Tablet", /*queryFirst=*/true);
+    Settle(sim);
+}
+
+// The refusal classified before the posted removal runs.
+void RefusalBeforeTheRemovalRuns(SimHidSystem& sim, CUpdateDlg& dlg)
+{
+    const HANDLE handle = dlg.m_eeprom.m_pDevice->handle;
+    const HDEVNOTIFY notify = dlg.m_eeprom.m_hHandleNotify.Get();
+    SendHandleReport(dlg, DBT_DEVICEQUERYREMOVE, handle, notify);
+    SendHandleReport(dlg, DBT_DEVICEQUERYREMOVEFAILED, handle, notify);
+    Settle(sim);
+}
+
+void UnplugWhileBusy(SimHidSystem& sim, CUpdateDlg&)
+{
+    sim.Unplug("Tablet");
+    TakeSentOnly(sim);
+    Settle(sim);
+}
+
+void ReplugWhileBusy(SimHidSystem& sim, CUpdateDlg&)
+{
+    sim.Unplug("Tablet");
+    sim.Plug("Tablet");
+    TakeSentOnly(sim);
+    Settle(sim);
+}
+
+// What the dialog shows and holds once the reports are handled.
+struct DialogState {
+    bool open = false;
+    int dumpLines = -1;
+    std::string result;
+    std::string resultShown;
+    bool exitEnabled = false;
+    bool setEnabled = false;
+    unsigned registrations = 0;
+    unsigned handles = 0;
+};
+
+DialogState StateOf(SimHidSystem& sim, CUpdateDlg& dlg)
+{
+    DialogState state;
+    state.open = dlg.m_eeprom.m_pDevice != nullptr;
+    state.dumpLines = dlg.m_lbDump.GetCount();
+    state.result = dlg.m_strResult;
+    char shown[64] = {};
+    ::GetDlgItemTextA(dlg.m_hWnd, IDC_RESULT, shown, sizeof(shown));
+    state.resultShown = shown;
+    state.exitEnabled = dlg.m_btnExit.IsWindowEnabled() != FALSE;
+    state.setEnabled = dlg.m_btnSet.IsWindowEnabled() != FALSE;
+    state.registrations = sim.RegistrationCount();
+    state.handles = sim.OpenHandleCount("Tablet");
+    return state;
+}
+
+// A valid QC data file for auto-burn, removed with the object.
+class BurnFile {
+public:
+    BurnFile()
+    {
+        char folder[MAX_PATH] = {};
+        ::GetTempPathA(MAX_PATH, folder);
+        m_path = std::string(folder) + "devicechange-burn-" + std::to_string(::GetCurrentProcessId()) + ".tqc";
+        for (unsigned address = 0; address < m_image.size(); ++address)
+            m_image[address] = static_cast<BYTE>(address ^ 0x5A);
+        QcDataFile::Save(m_path.c_str(), m_image);
+    }
+    ~BurnFile() { ::DeleteFileA(m_path.c_str()); }
+    BurnFile(const BurnFile&) = delete;
+    BurnFile& operator=(const BurnFile&) = delete;
+    const std::string& Path() const { return m_path; }
+    const std::array<BYTE, 256>& Image() const { return m_image; }
+
+private:
+    std::string m_path;
+    std::array<BYTE, 256> m_image{};
+};
 
 } // namespace
 
@@ -133,4 +252,77 @@ TEST(DeviceChange, TheDialogsEndReleasesBothRegistrationsAndTheTablet)
     EXPECT_EQ(1u, handlesWhileOpen);
     EXPECT_EQ(0u, sim.RegistrationCount());
     EXPECT_EQ(0u, sim.OpenHandleCount("Tablet"));
+}
+
+// How removals end, whatever order their reports and the posted messages
+// come in: as after an unplug (dump and result cleared, Exit enabled, only
+// the interface registration left), or with the tablet open again as after
+// an arrival.
+TEST(DeviceChange, EachRemovalEndsWithTheTabletGoneOrOpenAgain)
+{
+    const UINT R = WM_TABLET_REMOVED;
+    const UINT A = WM_TABLET_ARRIVED;
+    struct Row {
+        const char* what;
+        bool queryFails;
+        bool autoBurn;
+        void (*act)(SimHidSystem&, CUpdateDlg&);
+        std::vector<UINT> messages;
+        bool open;
+        const char* result;
+    };
+    const Row rows[] = {
+        {"unplugged", false, false, Unplug, {R}, false, ""},
+        {"unplugged while busy, auto-burn on", false, true, UnplugWhileBusy, {R}, false, ""},
+        {"orderly removal granted", false, false, RemoveOrderly, {R, R}, false, ""},
+        {"orderly removal refused", true, false, RemoveOrderly, {R, A}, true, ""},
+        {"refusal reported before the removal runs", false, false, RefusalBeforeTheRemovalRuns,
+         {R, A}, true, ""},
+        {"unplugged and replugged while busy", false, false, ReplugWhileBusy, {R}, true, ""},
+        {"unplugged and replugged while busy, auto-burn on", false, true, ReplugWhileBusy, {R},
+         true, "OK!"},
+    };
+    int number = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << ++number << ": " << row.what);
+        SimHidSystem sim;
+        SimDeviceConfig tablet;
+        tablet.queryRemoveFails = row.queryFails;
+        sim.AddDevice(tablet);
+        BurnFile file;
+        DialogState state;
+        std::vector<SimTraceEntry> trace;
+        const DialogRun run = RunUpdateDialog(sim, [&](SimHidSystem& bus, CUpdateDlg& dlg,
+                                                       const MessageBoxRecord&) {
+            ASSERT_TRUE(dlg.m_eeprom.m_pDevice);
+            dlg.m_bAutoBurn = row.autoBurn ? TRUE : FALSE;
+            dlg.m_strAutoBurnFile = row.autoBurn ? file.Path() : std::string();
+            bus.ClearTrace();
+            row.act(bus, dlg);
+            state = StateOf(bus, dlg);
+            trace = bus.Trace();
+        });
+        EXPECT_EQ(row.messages, run.tabletMessages);
+        ExpectEveryAnswerZero(run);
+        EXPECT_EQ(row.open, state.open);
+        EXPECT_EQ(row.open ? 16 : 0, state.dumpLines);
+        EXPECT_EQ(row.result, state.result);
+        EXPECT_EQ(row.result, state.resultShown);
+        EXPECT_EQ(!row.open, state.exitEnabled);
+        EXPECT_EQ(row.open, state.setEnabled);
+        EXPECT_EQ(row.open ? 2u : 1u, state.registrations) << "the interface, and the handle's if open";
+        EXPECT_EQ(row.open ? 1u : 0u, state.handles);
+        if (row.autoBurn && row.open) {
+            EXPECT_EQ(file.Image(), sim.Eeprom("Tablet")) << "the replugged tablet was burned";
+        }
+
+        // A granted query: the handle is closed before the answer and nothing
+        // goes to the tablet from the query on.
+        if (row.messages == std::vector<UINT>{R, R}) {
+            std::vector<std::string> calls;
+            for (const SimTraceEntry& entry : trace)
+                calls.push_back(entry.call);
+            EXPECT_EQ((std::vector<std::string>{"QueryRemove", "Close", "Unplug"}), calls);
+        }
+    }
 }

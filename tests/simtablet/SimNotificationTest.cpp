@@ -109,6 +109,18 @@ TEST_F(Notifications, UnplugReachesTheWindowOnlyThroughTheMessageLoop)
     EXPECT_EQ(sim.PendingReportCount(), 0u);
 }
 
+// Reports are sent from another thread, as Windows sends them, so a message
+// loop handles a waiting report ahead of anything posted, even what was
+// posted first.
+TEST_F(Notifications, AWaitingReportOvertakesMessagesPostedBeforeIt)
+{
+    ::PostMessageA(window.Handle(), RecordingWindow::kPostedMarker, 0, 0);
+    sim.Unplug("Tablet");
+    ::Sleep(50); // the delivery thread is waiting in SendMessage by now
+    ASSERT_TRUE(Received(3));
+    EXPECT_EQ(window.Reports()[0].event, static_cast<WPARAM>(DBT_DEVICEREMOVECOMPLETE));
+}
+
 // An orderly removal goes through only when, once every handle holder has
 // answered its query, none denied it and no handle to the device is open.
 TEST_F(Notifications, AnOrderlyRemovalIsRefusedWhileAHandleIsOpen)

@@ -104,6 +104,10 @@ public:
         std::vector<BYTE> broadcast; // dbch_size bytes of what lParam pointed to
     };
 
+    // A message posted to the window is recorded too, as a report of this
+    // event with no broadcast, to show where it ran among the reports.
+    static constexpr UINT kPostedMarker = WM_APP + 7;
+
     RecordingWindow()
     {
         WNDCLASSEXA wc{};
@@ -136,6 +140,10 @@ private:
             ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(
                                     reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams));
         auto* self = reinterpret_cast<RecordingWindow*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+        if (message == kPostedMarker && self != nullptr) {
+            self->m_reports.push_back({kPostedMarker, {}});
+            return 0;
+        }
         if (message != WM_DEVICECHANGE || self == nullptr || lParam == 0)
             return ::DefWindowProcA(hwnd, message, wParam, lParam);
         const auto* bytes = reinterpret_cast<const BYTE*>(lParam);

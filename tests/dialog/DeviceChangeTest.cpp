@@ -106,56 +106,16 @@ void ReplugWhileBusy(SimHidSystem& sim, CUpdateDlg&)
     Settle(sim);
 }
 
-// What the dialog shows and holds once the reports are handled.
-struct DialogState {
-    bool open = false;
-    int dumpLines = -1;
-    std::string result;
-    std::string resultShown;
-    bool exitEnabled = false;
-    bool setEnabled = false;
-    unsigned registrations = 0;
-    unsigned handles = 0;
-};
-
-DialogState StateOf(SimHidSystem& sim, CUpdateDlg& dlg)
+// A valid QC data file for auto-burn; its image is what the tablet must hold.
+std::string WriteBurnFile(const std::array<BYTE, 256>& image)
 {
-    DialogState state;
-    state.open = dlg.m_eeprom.m_pDevice != nullptr;
-    state.dumpLines = dlg.m_lbDump.GetCount();
-    state.result = dlg.m_strResult;
-    char shown[64] = {};
-    ::GetDlgItemTextA(dlg.m_hWnd, IDC_RESULT, shown, sizeof(shown));
-    state.resultShown = shown;
-    state.exitEnabled = dlg.m_btnExit.IsWindowEnabled() != FALSE;
-    state.setEnabled = dlg.m_btnSet.IsWindowEnabled() != FALSE;
-    state.registrations = sim.RegistrationCount();
-    state.handles = sim.OpenHandleCount("Tablet");
-    return state;
+    char folder[MAX_PATH] = {};
+    ::GetTempPathA(MAX_PATH, folder);
+    const std::string path = std::string(folder) + "devicechange-burn-" +
+                             std::to_string(::GetCurrentProcessId()) + ".tqc";
+    QcDataFile::Save(path.c_str(), image);
+    return path;
 }
-
-// A valid QC data file for auto-burn, removed with the object.
-class BurnFile {
-public:
-    BurnFile()
-    {
-        char folder[MAX_PATH] = {};
-        ::GetTempPathA(MAX_PATH, folder);
-        m_path = std::string(folder) + "devicechange-burn-" + std::to_string(::GetCurrentProcessId()) + ".tqc";
-        for (unsigned address = 0; address < m_image.size(); ++address)
-            m_image[address] = static_cast<BYTE>(address ^ 0x5A);
-        QcDataFile::Save(m_path.c_str(), m_image);
-    }
-    ~BurnFile() { ::DeleteFileA(m_path.c_str()); }
-    BurnFile(const BurnFile&) = delete;
-    BurnFile& operator=(const BurnFile&) = delete;
-    const std::string& Path() const { return m_path; }
-    const std::array<BYTE, 256>& Image() const { return m_image; }
-
-private:
-    std::string m_path;
-    std::array<BYTE, 256> m_image{};
-};
 
 } // namespace
 
@@ -267,6 +227,10 @@ TEST(DeviceChange, EachRemovalEndsWithTheTabletGoneOrOpenAgain)
         {"unplugged and replugged while busy, auto-burn on", false, true, ReplugWhileBusy, {R},
          true, "OK!"},
     };
+    std::array<BYTE, 256> image{};
+    for (unsigned address = 0; address < image.size(); ++address)
+        image[address] = static_cast<BYTE>(address ^ 0x5A);
+    const std::string burnFile = WriteBurnFile(image);
     int number = 0;
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << "row " << ++number << ": " << row.what);
@@ -274,40 +238,38 @@ TEST(DeviceChange, EachRemovalEndsWithTheTabletGoneOrOpenAgain)
         SimDeviceConfig tablet;
         tablet.queryRemoveFails = row.queryFails;
         sim.AddDevice(tablet);
-        BurnFile file;
-        DialogState state;
-        std::vector<SimTraceEntry> trace;
         const DialogRun run = RunUpdateDialog(sim, [&](SimHidSystem& bus, CUpdateDlg& dlg,
                                                        const MessageBoxRecord&) {
             ASSERT_TRUE(dlg.m_eeprom.m_pDevice);
             dlg.m_bAutoBurn = row.autoBurn ? TRUE : FALSE;
-            dlg.m_strAutoBurnFile = row.autoBurn ? file.Path() : std::string();
+            dlg.m_strAutoBurnFile = row.autoBurn ? burnFile : std::string();
             bus.ClearTrace();
             row.act(bus, dlg);
-            state = StateOf(bus, dlg);
-            trace = bus.Trace();
+
+            EXPECT_EQ(row.open, dlg.m_eeprom.m_pDevice != nullptr);
+            EXPECT_EQ(row.open ? 16 : 0, dlg.m_lbDump.GetCount());
+            char shown[64] = {};
+            ::GetDlgItemTextA(dlg.m_hWnd, IDC_RESULT, shown, sizeof(shown));
+            EXPECT_EQ(row.result, dlg.m_strResult);
+            EXPECT_STREQ(row.result, shown);
+            EXPECT_EQ(!row.open, dlg.m_btnExit.IsWindowEnabled() != FALSE);
+            EXPECT_EQ(row.open, dlg.m_btnSet.IsWindowEnabled() != FALSE);
+            EXPECT_EQ(row.open ? 2u : 1u, bus.RegistrationCount()) << "the interface's, and the handle's if open";
+            EXPECT_EQ(row.open ? 1u : 0u, bus.OpenHandleCount("Tablet"));
+            if (row.autoBurn && row.open) {
+                EXPECT_EQ(image, bus.Eeprom("Tablet")) << "the replugged tablet was burned";
+            }
+            // A granted query: the handle is closed before the answer, and
+            // nothing goes to the tablet from the query on.
+            if (row.messages == std::vector<UINT>{R, R}) {
+                std::vector<std::string> calls;
+                for (const SimTraceEntry& entry : bus.Trace())
+                    calls.push_back(entry.call);
+                EXPECT_EQ((std::vector<std::string>{"QueryRemove", "Close", "Unplug"}), calls);
+            }
         });
         EXPECT_EQ(row.messages, run.tabletMessages);
         ExpectEveryAnswerZero(run);
-        EXPECT_EQ(row.open, state.open);
-        EXPECT_EQ(row.open ? 16 : 0, state.dumpLines);
-        EXPECT_EQ(row.result, state.result);
-        EXPECT_EQ(row.result, state.resultShown);
-        EXPECT_EQ(!row.open, state.exitEnabled);
-        EXPECT_EQ(row.open, state.setEnabled);
-        EXPECT_EQ(row.open ? 2u : 1u, state.registrations) << "the interface, and the handle's if open";
-        EXPECT_EQ(row.open ? 1u : 0u, state.handles);
-        if (row.autoBurn && row.open) {
-            EXPECT_EQ(file.Image(), sim.Eeprom("Tablet")) << "the replugged tablet was burned";
-        }
-
-        // A granted query: the handle is closed before the answer and nothing
-        // goes to the tablet from the query on.
-        if (row.messages == std::vector<UINT>{R, R}) {
-            std::vector<std::string> calls;
-            for (const SimTraceEntry& entry : trace)
-                calls.push_back(entry.call);
-            EXPECT_EQ((std::vector<std::string>{"QueryRemove", "Close", "Unplug"}), calls);
-        }
     }
+    ::DeleteFileA(burnFile.c_str());
 }

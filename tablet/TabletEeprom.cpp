@@ -138,7 +138,8 @@ void CTabletEeprom::ReadAll()
     const bool hadDevice = m_pDevice != nullptr;
     for (int address = 0; address < static_cast<int>(m_image.size()); ++address) {
         BYTE value = 0;
-        m_readFailed[address] = !ReadByteChecked(address, value) || (hadDevice && !m_pDevice);
+        const bool lost = hadDevice && !m_pDevice;
+        m_readFailed[address] = !ReadByteChecked(address, value) || lost;
         m_image[address] = value;
     }
 }
@@ -164,13 +165,13 @@ BOOL CTabletEeprom::VerifyAll()
 {
     const bool hadDevice = m_pDevice != nullptr;
     for (int address = 0; address < static_cast<int>(m_image.size()); ++address) {
+        if (hadDevice && !m_pDevice)
+            return FALSE; // closed mid-way: the rest cannot be verified
         BYTE value = 0;
         // A failed read leaves the report id in the buffer; where the image
         // holds 4 that would pass for a match.
         if (!ReadByteChecked(address, value) || value != m_image[address])
             return FALSE;
-        if (hadDevice && !m_pDevice)
-            return FALSE; // closed mid-way: what was verified is not the tablet
     }
     return TRUE;
 }

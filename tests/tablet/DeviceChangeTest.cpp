@@ -264,3 +264,26 @@ TEST(DeviceChange, RemovalQueryClosesTheTabletAndTheOutcomeReleasesItsNotificati
         EXPECT_EQ(f.eeprom.ClassifyDeviceChange(DBT_DEVICEARRIVAL, data(arrival)), 1);
     }
 }
+
+// A removal query handled in the middle of a burst leaves the rest of it
+// without a device: what could not be read is not the tablet's, even where
+// an absent tablet's zeros would match.
+TEST(DeviceChange, ATabletClosedMidBurstFailsTheRestOfIt)
+{
+    Fixture f;
+    for (unsigned address = 0; address < 256; ++address)
+        f.sim.SetEepromByte("Tablet", address, 0);
+    f.eeprom.m_image.fill(0);
+    unsigned reads = 0;
+    f.spy.afterGetFeature = [&] {
+        if (++reads % 256 == 10)
+            f.eeprom.FollowRemoval(DBT_DEVICEQUERYREMOVE);
+    };
+    EXPECT_FALSE(f.eeprom.VerifyAll());
+    ASSERT_EQ(f.eeprom.Open(f.owner.Get(), nullptr), TRUE);
+    reads = 0;
+    f.eeprom.ReadAll();
+    EXPECT_FALSE(f.eeprom.ReadFailedAt(9));
+    EXPECT_TRUE(f.eeprom.ReadFailedAt(10));
+    EXPECT_TRUE(f.eeprom.ReadFailedAt(255));
+}

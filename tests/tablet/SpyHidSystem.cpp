@@ -64,7 +64,10 @@ BOOLEAN SpyHidSystem::HidD_SetFeature(HANDLE device, PVOID reportBuffer, ULONG r
 
 BOOLEAN SpyHidSystem::HidD_GetFeature(HANDLE device, PVOID reportBuffer, ULONG reportBufferLength)
 {
-    return m_inner.HidD_GetFeature(device, reportBuffer, reportBufferLength);
+    const BOOLEAN ok = m_inner.HidD_GetFeature(device, reportBuffer, reportBufferLength);
+    if (afterGetFeature)
+        afterGetFeature();
+    return ok;
 }
 
 BOOLEAN SpyHidSystem::HidD_GetIndexedString(HANDLE device, ULONG stringIndex, PVOID buffer,

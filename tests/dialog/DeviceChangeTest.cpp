@@ -91,6 +91,21 @@ void RefusalBeforeTheRemovalRuns(SimHidSystem& sim, CUpdateDlg& dlg)
     Settle(sim);
 }
 
+// An arrival posted earlier runs while the removal is being decided; opening
+// the tablet then would refuse the removal.
+void ArrivalWaitingDuringRemoval(SimHidSystem& sim, CUpdateDlg& dlg)
+{
+    ::PostMessageA(dlg.m_hWnd, WM_TABLET_ARRIVED, 0, 0);
+    sim.Unplug("Tablet", /*queryFirst=*/true);
+    // The query is sent, so it is handled ahead of the arrival.
+    for (const DWORD start = ::GetTickCount(); ::GetTickCount() - start < 2000;) {
+        if (HIWORD(::GetQueueStatus(QS_SENDMESSAGE)) != 0)
+            break;
+        ::Sleep(1);
+    }
+    Settle(sim);
+}
+
 void UnplugWhileBusy(SimHidSystem& sim, CUpdateDlg&)
 {
     sim.Unplug("Tablet");
@@ -221,6 +236,8 @@ TEST(DeviceChange, EachRemovalEndsWithTheTabletGoneOrOpenAgain)
         {"unplugged while busy, auto-burn on", false, true, UnplugWhileBusy, {R}, false, ""},
         {"orderly removal granted", false, false, RemoveOrderly, {R, R}, false, ""},
         {"orderly removal refused", true, false, RemoveOrderly, {R, A}, true, ""},
+        {"an arrival waiting while a removal is asked", false, false, ArrivalWaitingDuringRemoval,
+         {A, R, R}, false, ""},
         {"refusal reported before the removal runs", false, false, RefusalBeforeTheRemovalRuns,
          {R, A}, true, ""},
         {"unplugged and replugged while busy", false, false, ReplugWhileBusy, {R}, true, ""},

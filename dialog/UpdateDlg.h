@@ -74,6 +74,9 @@ private:
     void ApplyWriteDelay();
 
     // Device reactions and exit.
+    // The arrival's steps after Open: access, the burn's verdict, read-back,
+    // dump and buttons.
+    void TakeUpOpenedTablet(bool autoBurn);
     bool AutoBurnVerified();
     void LeaveTablet();
 

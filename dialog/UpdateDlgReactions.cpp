@@ -14,20 +14,36 @@ const char kBurnFailed[] = "Error!!";
 
 LRESULT CUpdateDlg::OnDeviceChange(WPARAM wParam, LPARAM lParam)
 {
-    const int change = m_eeprom.ClassifyDeviceChange(static_cast<DWORD>(wParam), lParam);
+    const DWORD event = static_cast<DWORD>(wParam);
+    const int change = m_eeprom.ClassifyDeviceChange(event, lParam);
     if (change == -1)
         ::PostMessageA(m_hWnd, WM_TABLET_REMOVED, 0, 0);
     else if (change == 1)
         ::PostMessageA(m_hWnd, WM_TABLET_ARRIVED, 0, 0);
+    // A removal query is granted by closing the tablet before answering (no
+    // device I/O, so the answer never waits on the device); its notification
+    // stays to hear whether the removal went through.
+    if (change != 0)
+        m_eeprom.FollowRemoval(event);
     // Never BROADCAST_QUERY_DENY: a removal query is always granted.
     return 0;
 }
 
 LRESULT CUpdateDlg::OnTabletArrived(WPARAM, LPARAM)
 {
+    // Opening the tablet while its removal is being decided would refuse
+    // the removal; the outcome brings it back or looks for one.
+    if (m_eeprom.RemovalPending())
+        return 0;
     m_lbDump.ResetContent();
     const bool autoBurn = m_bAutoBurn != FALSE;
     m_eeprom.Open(m_hWnd, autoBurn ? m_strAutoBurnFile.c_str() : nullptr);
+    TakeUpOpenedTablet(autoBurn);
+    return 0;
+}
+
+void CUpdateDlg::TakeUpOpenedTablet(bool autoBurn)
+{
     m_eeprom.BeginAccess();
     if (autoBurn)
         m_strResult = AutoBurnVerified() ? kBurnVerified : kBurnFailed;
@@ -37,7 +53,6 @@ LRESULT CUpdateDlg::OnTabletArrived(WPARAM, LPARAM)
     FillDump();
     UpdateData(FALSE);
     EnableExitButton(m_eeprom.m_pDevice ? FALSE : TRUE);
-    return 0;
 }
 
 // "OK!" means this tablet now holds the chosen file: it was found, the file
@@ -56,9 +71,23 @@ LRESULT CUpdateDlg::OnTabletRemoved(WPARAM, LPARAM)
     m_lbDump.ResetContent();
     m_strResult.clear();
     m_eeprom.EndAccess();
-    m_eeprom.Close();
+    // A tablet closed for a removal query keeps its notification until the
+    // outcome is reported, which may come after this message.
+    const bool removalPending = m_eeprom.RemovalPending();
+    if (!removalPending)
+        m_eeprom.Close();
     UpdateData(FALSE);
     EnableExitButton(TRUE);
+
+    // Windows sends device changes ahead of posted messages: a tablet
+    // unplugged and plugged back while the dialog was busy has had its
+    // arrival classified while it still counted as open, and dropped. So
+    // look once more; only a tablet actually found is taken up.
+    if (!removalPending) {
+        const bool autoBurn = m_bAutoBurn != FALSE;
+        if (m_eeprom.Open(m_hWnd, autoBurn ? m_strAutoBurnFile.c_str() : nullptr))
+            TakeUpOpenedTablet(autoBurn);
+    }
     return 0;
 }
 

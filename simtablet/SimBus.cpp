@@ -18,6 +18,9 @@ constexpr std::uintptr_t kHandleBase = 0x6A3D0000;
 constexpr std::uintptr_t kPreparsedBase = 0x6B3D0000;
 constexpr std::uintptr_t kDeviceSetBase = 0x6C3D0000;
 
+// How long PumpMessages waits at most for the reports to be taken.
+constexpr DWORD kPumpLimitMs = 5000;
+
 BOOLEAN Fail(DWORD error)
 {
     ::SetLastError(error);
@@ -96,7 +99,7 @@ bool SimBus::Unplug(const std::string& name, bool queryFirst)
     const std::size_t index = FindDeviceIndex(name);
     if (index == kNoDevice || !m_devices[index]->IsPlugged())
         return false;
-    UnplugDevice(index, queryFirst);
+    UnplugDevice(index, queryFirst, false);
     return true;
 }
 
@@ -126,7 +129,19 @@ void SimBus::PumpMessages()
 {
     FireDueEvents();
     ArmTimer();
-    m_delivery.DeliverQueued();
+    // Until every report has been sent and every removal decided. Taking the
+    // delivery window's own posted messages (the decisions) and, while
+    // waiting, the reports sent to this thread leaves everything else posted
+    // to the thread's windows in its queue. Bounded, in case a recipient
+    // lives on a thread that never takes its sent messages.
+    const DWORD start = ::GetTickCount();
+    while (m_delivery.PendingCount() != 0 && ::GetTickCount() - start < kPumpLimitMs) {
+        MSG msg;
+        while (::PeekMessageA(&msg, m_delivery.Handle(), 0, 0, PM_REMOVE))
+            ::DispatchMessageA(&msg);
+        if (m_delivery.PendingCount() != 0)
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_SENDMESSAGE | QS_POSTMESSAGE);
+    }
 }
 
 std::size_t SimBus::FindDeviceIndex(const std::string& name) const
@@ -186,13 +201,46 @@ void SimBus::PlugDevice(std::size_t index)
     m_notifications.QueueArrival(device.Path());
 }
 
-void SimBus::UnplugDevice(std::size_t index, bool queryFirst)
+void SimBus::UnplugDevice(std::size_t index, bool queryFirst, bool replug)
 {
     SimDevice& device = *m_devices[index];
     const unsigned generation = device.Generation();
+    if (queryFirst) {
+        // The device stays until every handle holder has been asked.
+        Record(device, m_clock.Now(), "QueryRemove", std::string(), "1");
+        m_notifications.QueueQueries(index, generation);
+        m_delivery.QueueDecision([this, index, generation, replug](bool denied) {
+            DecideRemoval(index, generation, denied, replug);
+        });
+        return;
+    }
     device.Unplug();
     Record(device, m_clock.Now(), "Unplug", std::string(), "1");
-    m_notifications.QueueRemoval(index, generation, device.Path(), queryFirst);
+    m_notifications.QueueRemoval(index, generation, device.Path());
+    if (replug)
+        Schedule(m_clock.Now() + static_cast<DWORD>(device.Config().replugAfterMs), index);
+}
+
+// Windows refuses an orderly removal when a recipient denied the query, and
+// also when a handle to the device is still open once every query has been
+// answered: then each handle holder hears DBT_DEVICEQUERYREMOVEFAILED and
+// the device stays.
+void SimBus::DecideRemoval(std::size_t index, unsigned generation, bool denied, bool replug)
+{
+    SimDevice& device = *m_devices[index];
+    if (!device.IsPlugged() || device.Generation() != generation)
+        return; // pulled out meanwhile: that removal has been reported
+    unsigned open = 0;
+    for (const auto& entry : m_handles.Items())
+        if (entry.second.device == index && IsLive(entry.second))
+            ++open;
+    if (denied || open != 0 || device.Config().queryRemoveFails) {
+        Record(device, m_clock.Now(), "RemoveVetoed",
+               denied ? "denied" : open != 0 ? std::to_string(open) + " open" : "scripted", "1");
+        m_notifications.QueueQueryFailed(index, generation);
+        return;
+    }
+    UnplugDevice(index, false, replug);
 }
 
 void SimBus::AfterTransfer(std::size_t index)
@@ -200,9 +248,7 @@ void SimBus::AfterTransfer(std::size_t index)
     SimDevice& device = *m_devices[index];
     if (!device.CountTransfer())
         return;
-    UnplugDevice(index, false);
-    if (device.Config().replugAfterMs >= 0)
-        Schedule(m_clock.Now() + static_cast<DWORD>(device.Config().replugAfterMs), index);
+    UnplugDevice(index, device.Config().removeOrderly, device.Config().replugAfterMs >= 0);
 }
 
 // ---------------------------------------------------------------------------

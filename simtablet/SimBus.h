@@ -3,8 +3,9 @@
 // preparsed data, device information sets and notifications it hands out, the
 // clock, the trace and the timeline of devices that come and go.
 //
-// Everything runs on the thread that made the bus; reports and timed events
-// reach that thread's message loop through the delivery window.
+// Everything runs on the thread that made the bus; timed events and removal
+// decisions reach that thread's message loop through the delivery window,
+// whose own thread sends the reports.
 
 #include "SimClock.h"
 #include "SimDeliveryWindow.h"
@@ -42,7 +43,7 @@ public:
     SimTrace& Trace() { return m_trace; }
     const SimTrace& Trace() const { return m_trace; }
     void PumpMessages();
-    unsigned PendingReportCount() const { return static_cast<unsigned>(m_delivery.QueuedCount()); }
+    unsigned PendingReportCount() const { return static_cast<unsigned>(m_delivery.PendingCount()); }
 
     // The system calls, with the Windows semantics.
     void HidD_GetHidGuid(LPGUID hidGuid);
@@ -102,7 +103,11 @@ private:
     void Record(const SimDevice& device, DWORD time, const char* call, std::string arguments,
                 std::string result);
     void PlugDevice(std::size_t index);
-    void UnplugDevice(std::size_t index, bool queryFirst);
+    // Pulls the device out now, or with `queryFirst` asks its handle holders
+    // and leaves the decision for when they have answered. `replug` brings it
+    // back after its ReplugAfterMs once it is gone.
+    void UnplugDevice(std::size_t index, bool queryFirst, bool replug);
+    void DecideRemoval(std::size_t index, unsigned generation, bool denied, bool replug);
     void AfterTransfer(std::size_t index);
     // One Set Feature, Get Feature or string request through `device`: the
     // request reaches the device only through a live handle; every call on a

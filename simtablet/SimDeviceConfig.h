@@ -34,6 +34,10 @@ struct SimDeviceConfig {
     unsigned unplugAfterTransfers = 0; // unplugged right after its Nth Set Feature, Get Feature
                                        // or string request, which is served normally; 0 = never
     int replugAfterMs = -1;            // plugged back this long after that unplug; -1 = never
+    bool removeOrderly = false;        // that unplug is an orderly removal: asked first, and
+                                       // refused while a handle is still open
+    bool queryRemoveFails = false;     // every orderly removal is refused, as when another
+                                       // program holds the device
     int plugInAfterMs = -1;            // absent at start, arrives this long after start; -1 = present
     bool exclusive = false;            // refuses a shared read/write open
     DWORD latencyMs = 0;               // added to the clock by every transfer

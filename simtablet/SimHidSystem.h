@@ -3,9 +3,10 @@
 //
 // Devices answer as the tablet (or another HID device) would behind the HID
 // class driver, including the driver's own checks. Plugging and unplugging
-// send WM_DEVICECHANGE to the windows registered for it, as Windows does: the
-// report reaches the window when its thread next pumps messages (any message
-// loop counts, a message box's too), never from inside a HID call. An unplug
+// send WM_DEVICECHANGE to the windows registered for it, as Windows does:
+// from a thread of the simulator's own, so the report reaches the window when
+// its thread next pumps messages (any message loop counts, a message box's
+// too), ahead of anything posted, and never from inside a HID call. An unplug
 // takes effect at once; only its report waits.
 //
 // The bus belongs to the thread that makes it: its reports and timed events
@@ -47,9 +48,12 @@ public:
     // std::invalid_argument.
     void AddDevice(const SimDeviceConfig& config);
     bool Plug(const std::string& name);                           // arrival, now
-    bool Unplug(const std::string& name, bool queryFirst = false); // removal, now; queryFirst sends
-                                                                   // DBT_DEVICEQUERYREMOVE before
-                                                                   // DBT_DEVICEREMOVECOMPLETE
+    // A removal. Without queryFirst the device is gone now. With it the
+    // removal is orderly: each handle holder is sent DBT_DEVICEQUERYREMOVE
+    // first, and the device goes only if none denied and no handle to it is
+    // open once all have answered (nor queryRemoveFails is set); otherwise
+    // they are sent DBT_DEVICEQUERYREMOVEFAILED and it stays.
+    bool Unplug(const std::string& name, bool queryFirst = false);
     bool IsPlugged(const std::string& name) const;
     std::string DevicePath(const std::string& name) const;
 
@@ -74,10 +78,12 @@ public:
     // look at what the caller's thread shows at that moment (its cursor, say).
     void SetTraceObserver(std::function<void(const SimTraceEntry&)> observer);
 
-    // Delivers every queued device-change report and due timed event now, as
-    // a message loop would. Tests without a message loop of their own use it.
+    // Fires the due timed events and takes messages until every queued
+    // device-change report has been handled, as a message loop would. Tests
+    // without a message loop of their own use it.
     void PumpMessages();
-    // Device-change reports waiting for the thread's message loop.
+    // Device-change reports not yet handled (a report counts until its
+    // SendMessage has returned) and removals not yet decided.
     unsigned PendingReportCount() const;
 
     // HidSystem

@@ -42,32 +42,37 @@ void SimNotifications::QueueArrival(const std::string& path)
     QueueInterfaceReports(DBT_DEVICEARRIVAL, path);
 }
 
-void SimNotifications::QueueRemoval(std::size_t device, unsigned generation,
-                                    const std::string& path, bool queryFirst)
+void SimNotifications::QueueQueries(std::size_t device, unsigned generation)
 {
-    std::vector<SimDeviceChangeReport> queries;
-    std::vector<SimDeviceChangeReport> completions;
+    QueueHandleReports(DBT_DEVICEQUERYREMOVE, device, generation);
+}
+
+void SimNotifications::QueueQueryFailed(std::size_t device, unsigned generation)
+{
+    QueueHandleReports(DBT_DEVICEQUERYREMOVEFAILED, device, generation);
+}
+
+void SimNotifications::QueueRemoval(std::size_t device, unsigned generation,
+                                    const std::string& path)
+{
+    // Every handle holder hears that the device is gone before the
+    // interface's removal is announced.
+    QueueHandleReports(DBT_DEVICEREMOVECOMPLETE, device, generation);
+    QueueInterfaceReports(DBT_DEVICEREMOVECOMPLETE, path);
+}
+
+void SimNotifications::QueueHandleReports(WPARAM event, std::size_t device, unsigned generation)
+{
     for (const auto& [value, registration] : m_registrations.Items()) {
         if (!registration.forHandle || registration.device != device ||
             registration.generation != generation || !::IsWindow(registration.recipient))
             continue;
-        const auto notification = reinterpret_cast<HDEVNOTIFY>(value);
         SimDeviceChangeReport report;
         report.target = registration.recipient;
-        report.broadcast = HandleBroadcast(registration.handle, notification);
-        if (queryFirst) {
-            report.event = DBT_DEVICEQUERYREMOVE;
-            queries.push_back(report);
-        }
-        report.event = DBT_DEVICEREMOVECOMPLETE;
-        completions.push_back(std::move(report));
+        report.event = event;
+        report.broadcast = HandleBroadcast(registration.handle, reinterpret_cast<HDEVNOTIFY>(value));
+        m_delivery.Queue(std::move(report));
     }
-    // Windows asks every handle holder first, then tells them all it is gone.
-    for (auto& report : queries)
-        m_delivery.Queue(std::move(report));
-    for (auto& report : completions)
-        m_delivery.Queue(std::move(report));
-    QueueInterfaceReports(DBT_DEVICEREMOVECOMPLETE, path);
 }
 
 void SimNotifications::QueueInterfaceReports(WPARAM event, const std::string& path)

@@ -24,12 +24,15 @@ public:
 
     // Queues DBT_DEVICEARRIVAL for every interface registration.
     void QueueArrival(const std::string& path);
-    // Queues the removal reports: for every handle registration of the
-    // device's generation DBT_DEVICEQUERYREMOVE (when asked) and
-    // DBT_DEVICEREMOVECOMPLETE, then DBT_DEVICEREMOVECOMPLETE for every
-    // interface registration.
-    void QueueRemoval(std::size_t device, unsigned generation, const std::string& path,
-                      bool queryFirst);
+    // An orderly removal asks first: queues DBT_DEVICEQUERYREMOVE for every
+    // handle registration of the device's generation.
+    void QueueQueries(std::size_t device, unsigned generation);
+    // The removal was refused: DBT_DEVICEQUERYREMOVEFAILED for the same
+    // registrations, those that are still held.
+    void QueueQueryFailed(std::size_t device, unsigned generation);
+    // The device is gone: DBT_DEVICEREMOVECOMPLETE for every handle
+    // registration of its generation, then for every interface registration.
+    void QueueRemoval(std::size_t device, unsigned generation, const std::string& path);
 
 private:
     struct Registration {
@@ -42,6 +45,7 @@ private:
         unsigned generation = 0;
     };
 
+    void QueueHandleReports(WPARAM event, std::size_t device, unsigned generation);
     void QueueInterfaceReports(WPARAM event, const std::string& path);
     static std::vector<BYTE> InterfaceBroadcast(const std::string& path);
     static std::vector<BYTE> HandleBroadcast(HANDLE handle, HDEVNOTIFY notification);

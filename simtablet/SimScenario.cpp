@@ -251,6 +251,12 @@ bool ReadDevice(const ProfileFile& file, const std::string& section, SimDeviceCo
     unsigned exclusive = 0;
     reader.Number("Exclusive", 1, &exclusive);
     config->exclusive = exclusive != 0;
+    unsigned removeOrderly = 0;
+    reader.Number("RemoveOrderly", 1, &removeOrderly);
+    config->removeOrderly = removeOrderly != 0;
+    unsigned queryRemoveFails = 0;
+    reader.Number("QueryRemoveFails", 1, &queryRemoveFails);
+    config->queryRemoveFails = queryRemoveFails != 0;
     if (!reader.Ok())
         return false;
 

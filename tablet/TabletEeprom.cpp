@@ -55,6 +55,7 @@ void CTabletEeprom::Close()
 {
     m_hHandleNotify.Reset();
     m_pDevice.reset();
+    m_bRemovalPending = false;
 }
 
 BYTE CTabletEeprom::GetIndexedString(ULONG index, PVOID buffer, ULONG length)
@@ -128,12 +129,17 @@ BYTE CTabletEeprom::EndAccess()
                             TabletProtocol::kAccessStatedLength);
 }
 
+// A tablet closed during the burst (a removal query handled while a progress
+// display pumps messages) leaves no device for the rest of it: those reads
+// count as failed, not as the zeros an absent tablet reads.
 void CTabletEeprom::ReadAll()
 {
     m_readFailed.reset();
+    const bool hadDevice = m_pDevice != nullptr;
     for (int address = 0; address < static_cast<int>(m_image.size()); ++address) {
         BYTE value = 0;
-        m_readFailed[address] = !ReadByteChecked(address, value);
+        const bool lost = hadDevice && !m_pDevice;
+        m_readFailed[address] = !ReadByteChecked(address, value) || lost;
         m_image[address] = value;
     }
 }
@@ -157,7 +163,10 @@ void CTabletEeprom::WriteAll()
 
 BOOL CTabletEeprom::VerifyAll()
 {
+    const bool hadDevice = m_pDevice != nullptr;
     for (int address = 0; address < static_cast<int>(m_image.size()); ++address) {
+        if (hadDevice && !m_pDevice)
+            return FALSE; // closed mid-way: the rest cannot be verified
         BYTE value = 0;
         // A failed read leaves the report id in the buffer; where the image
         // holds 4 that would pass for a match.
@@ -180,8 +189,10 @@ int CTabletEeprom::ClassifyDeviceChange(DWORD eventType, LPARAM eventData)
         GUID hidGuid{};
         m_system.HidD_GetHidGuid(&hidGuid);
         // While a tablet is open every arrival is ignored, so the report is
-        // not even looked at.
-        if (m_pDevice || header == nullptr)
+        // not even looked at. So while its removal is being decided: opening
+        // it again then would refuse the removal, and its outcome brings the
+        // tablet back or looks for one anyway.
+        if (m_pDevice || m_bRemovalPending || header == nullptr)
             return 0;
         if (header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE)
             return 0;
@@ -189,19 +200,51 @@ int CTabletEeprom::ClassifyDeviceChange(DWORD eventType, LPARAM eventData)
         return std::memcmp(&report->dbcc_classguid, &hidGuid, sizeof(hidGuid)) == 0 ? 1 : 0;
     }
     case DBT_DEVICEQUERYREMOVE:
-    case DBT_DEVICEREMOVECOMPLETE: {
+    case DBT_DEVICEREMOVECOMPLETE:
         if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_HANDLE)
             return 0;
-        if (!m_pDevice)
+        return IsOurHandleReport(*reinterpret_cast<const DEV_BROADCAST_HANDLE*>(header)) ? -1 : 0;
+    case DBT_DEVICEQUERYREMOVEFAILED:
+        // Only a tablet closed for a removal query waits for this report;
+        // otherwise it is not even looked at.
+        if (!m_bRemovalPending || header == nullptr || header->dbch_devicetype != DBT_DEVTYP_HANDLE)
             return 0;
-        const auto* report = reinterpret_cast<const DEV_BROADCAST_HANDLE*>(header);
-        if (m_pDevice->handle != report->dbch_handle || m_pDevice->handle == nullptr)
-            return 0;
-        return -1;
-    }
+        return IsOurHandleReport(*reinterpret_cast<const DEV_BROADCAST_HANDLE*>(header)) ? 1 : 0;
     default:
         // Other events may come with no report, or with one of another shape.
         return 0;
+    }
+}
+
+// By the open handle, or by our registration: once the tablet was closed for
+// a removal query its handle value means nothing (Windows may have given it
+// to another object since), and the reports that follow are known only by the
+// notification they came through.
+bool CTabletEeprom::IsOurHandleReport(const DEV_BROADCAST_HANDLE& report) const
+{
+    if (m_pDevice && m_pDevice->handle != nullptr && m_pDevice->handle == report.dbch_handle)
+        return true;
+    return m_hHandleNotify && report.dbch_hdevnotify == m_hHandleNotify.Get();
+}
+
+void CTabletEeprom::FollowRemoval(DWORD eventType)
+{
+    switch (eventType) {
+    case DBT_DEVICEQUERYREMOVE:
+        // Windows refuses the removal while a handle is open once the query
+        // is answered. The notification stays: it brings the outcome.
+        m_pDevice.reset();
+        m_bRemovalPending = true;
+        break;
+    case DBT_DEVICEREMOVECOMPLETE:
+    case DBT_DEVICEQUERYREMOVEFAILED:
+        // The registration has told all it will; the next Open registers a
+        // new one for the handle it opens.
+        m_hHandleNotify.Reset();
+        m_bRemovalPending = false;
+        break;
+    default:
+        break;
     }
 }
 

@@ -45,9 +45,20 @@ public:
     // (ReadByte then returned the report id, 4, which is not tablet data).
     bool ReadFailedAt(unsigned address) const;
 
-    // Device changes: 1 = a HID interface arrived while no tablet is open,
-    // -1 = the open tablet is going away, 0 = nothing to do.
+    // Device changes: 1 = a HID interface arrived while no tablet is open, or
+    // the removal of our tablet was refused and it is there to reopen; -1 =
+    // the open tablet is going away; 0 = nothing to do. A report about the
+    // tablet is recognised by its handle or by the handle notification it
+    // came through. Changes nothing and sends nothing to the device.
     int ClassifyDeviceChange(DWORD eventType, LPARAM eventData);
+    // Keeps Windows' removal protocol for a report ClassifyDeviceChange found
+    // to be about our tablet, without any device I/O: on a removal query the
+    // device is closed (so the query can be granted) while its notification
+    // stays registered; on the completed or failed removal the notification
+    // is released.
+    void FollowRemoval(DWORD eventType);
+    // Closed for a removal query whose outcome has not been reported yet.
+    bool RemovalPending() const { return m_bRemovalPending; }
 
     // QC data files. LoadImage loads whatever the file holds (missing keys as
     // 0, values as their low 8 bits) and returns TRUE only for a complete,
@@ -65,7 +76,10 @@ private:
     BOOL ReadByteChecked(int address, BYTE& value);
     void BurnOnOpen(const char* qcFile);
 
+    bool IsOurHandleReport(const DEV_BROADCAST_HANDLE& report) const;
+
     HidSystem& m_system;
+    bool m_bRemovalPending = false;
     std::bitset<256> m_readFailed;
     BurnOutcome m_lastBurn = BurnOutcome::None;
 };

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
 
 namespace {
 
@@ -35,13 +36,104 @@ void ExpectEveryAnswerZero(const DialogRun& run)
     }
 }
 
-void SendHandleReport(CUpdateDlg& dlg, WPARAM event, HANDLE handle)
+void SendHandleReport(CUpdateDlg& dlg, WPARAM event, HANDLE handle, HDEVNOTIFY notify = nullptr)
 {
     DEV_BROADCAST_HANDLE report{};
     report.dbch_size = sizeof(report);
     report.dbch_devicetype = DBT_DEVTYP_HANDLE;
     report.dbch_handle = handle;
+    report.dbch_hdevnotify = notify;
     ::SendMessageA(dlg.m_hWnd, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&report));
+}
+
+// Takes messages, sent and posted, as the box's own loop would, until the bus
+// owes no report and nothing waits in the queue.
+void Settle(SimHidSystem& sim)
+{
+    for (const DWORD start = ::GetTickCount(); ::GetTickCount() - start < 5000;) {
+        MSG msg;
+        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            ::DispatchMessageA(&msg);
+        if (sim.PendingReportCount() == 0 &&
+            HIWORD(::GetQueueStatus(QS_POSTMESSAGE | QS_SENDMESSAGE)) == 0)
+            return;
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_POSTMESSAGE | QS_SENDMESSAGE);
+    }
+}
+
+// The dialog busy with a burst whose progress display takes sent messages
+// only: every report is classified, nothing posted runs.
+void TakeSentOnly(SimHidSystem& sim)
+{
+    for (const DWORD start = ::GetTickCount();
+         sim.PendingReportCount() != 0 && ::GetTickCount() - start < 5000;) {
+        MSG msg;
+        ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_SENDMESSAGE);
+    }
+}
+
+void Unplug(SimHidSystem& sim, CUpdateDlg&)
+{
+    sim.Unplug("Tablet");
+    Settle(sim);
+}
+
+void RemoveOrderly(SimHidSystem& sim, CUpdateDlg&)
+{
+    sim.Unplug("Tablet", /*queryFirst=*/true);
+    Settle(sim);
+}
+
+// The refusal classified before the posted removal runs.
+void RefusalBeforeTheRemovalRuns(SimHidSystem& sim, CUpdateDlg& dlg)
+{
+    const HANDLE handle = dlg.m_eeprom.m_pDevice->handle;
+    const HDEVNOTIFY notify = dlg.m_eeprom.m_hHandleNotify.Get();
+    SendHandleReport(dlg, DBT_DEVICEQUERYREMOVE, handle, notify);
+    SendHandleReport(dlg, DBT_DEVICEQUERYREMOVEFAILED, handle, notify);
+    Settle(sim);
+}
+
+// An arrival posted earlier runs while the removal is being decided; opening
+// the tablet then would refuse the removal.
+void ArrivalWaitingDuringRemoval(SimHidSystem& sim, CUpdateDlg& dlg)
+{
+    ::PostMessageA(dlg.m_hWnd, WM_TABLET_ARRIVED, 0, 0);
+    sim.Unplug("Tablet", /*queryFirst=*/true);
+    // The query is sent, so it is handled ahead of the arrival.
+    for (const DWORD start = ::GetTickCount(); ::GetTickCount() - start < 2000;) {
+        if (HIWORD(::GetQueueStatus(QS_SENDMESSAGE)) != 0)
+            break;
+        ::Sleep(1);
+    }
+    Settle(sim);
+}
+
+void UnplugWhileBusy(SimHidSystem& sim, CUpdateDlg&)
+{
+    sim.Unplug("Tablet");
+    TakeSentOnly(sim);
+    Settle(sim);
+}
+
+void ReplugWhileBusy(SimHidSystem& sim, CUpdateDlg&)
+{
+    sim.Unplug("Tablet");
+    sim.Plug("Tablet");
+    TakeSentOnly(sim);
+    Settle(sim);
+}
+
+// A valid QC data file for auto-burn; its image is what the tablet must hold.
+std::string WriteBurnFile(const std::array<BYTE, 256>& image)
+{
+    char folder[MAX_PATH] = {};
+    ::GetTempPathA(MAX_PATH, folder);
+    const std::string path = std::string(folder) + "devicechange-burn-" +
+                             std::to_string(::GetCurrentProcessId()) + ".tqc";
+    QcDataFile::Save(path.c_str(), image);
+    return path;
 }
 
 } // namespace
@@ -73,21 +165,6 @@ TEST(DeviceChange, UnpluggingTheOpenTabletPostsOneRemoval)
     // The handle's removal counts; the interface's removal does not.
     EXPECT_EQ(Messages({WM_TABLET_REMOVED}), run.tabletMessages);
     EXPECT_EQ(2u, run.deviceChanges.size());
-    ExpectEveryAnswerZero(run);
-}
-
-TEST(DeviceChange, AnOrderlyRemovalIsGrantedAndPostsTwoRemovals)
-{
-    SimHidSystem sim;
-    sim.AddDevice(SimDeviceConfig{});
-    const DialogRun run = RunUpdateDialog(sim, [](SimHidSystem& bus, CUpdateDlg&, const MessageBoxRecord&) {
-        bus.Unplug("Tablet", /*queryFirst=*/true);
-    });
-    // Query and completion are both classified before the first message is
-    // handled, so each posts one.
-    EXPECT_EQ(Messages({WM_TABLET_REMOVED, WM_TABLET_REMOVED}), run.tabletMessages);
-    ASSERT_FALSE(run.deviceChanges.empty());
-    EXPECT_EQ(static_cast<WPARAM>(DBT_DEVICEQUERYREMOVE), run.deviceChanges[0].event);
     ExpectEveryAnswerZero(run);
 }
 
@@ -338,4 +415,81 @@ TEST(TabletArrival, ReplugsWhileTheFinalBoxIsOpenCloseAndReopenTheTablet)
     EXPECT_EQ(Shape{"Close Tablet"}, TrafficShape(sim));
     EXPECT_TRUE(sim.AccessOpen("Tablet"));
     EXPECT_EQ(0u, sim.RegistrationCount());
+}
+
+// How removals end, whatever order their reports and the posted messages
+// come in: as after an unplug (dump and result cleared, Exit enabled, only
+// the interface registration left), or with the tablet open again as after
+// an arrival.
+TEST(DeviceChange, EachRemovalEndsWithTheTabletGoneOrOpenAgain)
+{
+    const UINT R = WM_TABLET_REMOVED;
+    const UINT A = WM_TABLET_ARRIVED;
+    struct Row {
+        const char* what;
+        bool queryFails;
+        bool autoBurn;
+        void (*act)(SimHidSystem&, CUpdateDlg&);
+        std::vector<UINT> messages;
+        bool open;
+        const char* result;
+    };
+    const Row rows[] = {
+        {"unplugged", false, false, Unplug, {R}, false, ""},
+        {"unplugged while busy, auto-burn on", false, true, UnplugWhileBusy, {R}, false, ""},
+        {"orderly removal granted", false, false, RemoveOrderly, {R, R}, false, ""},
+        {"orderly removal refused", true, false, RemoveOrderly, {R, A}, true, ""},
+        {"an arrival waiting while a removal is asked", false, false, ArrivalWaitingDuringRemoval,
+         {A, R, R}, false, ""},
+        {"refusal reported before the removal runs", false, false, RefusalBeforeTheRemovalRuns,
+         {R, A}, true, ""},
+        {"unplugged and replugged while busy", false, false, ReplugWhileBusy, {R}, true, ""},
+        {"unplugged and replugged while busy, auto-burn on", false, true, ReplugWhileBusy, {R},
+         true, "OK!"},
+    };
+    std::array<BYTE, 256> image{};
+    for (unsigned address = 0; address < image.size(); ++address)
+        image[address] = static_cast<BYTE>(address ^ 0x5A);
+    const std::string burnFile = WriteBurnFile(image);
+    int number = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << ++number << ": " << row.what);
+        SimHidSystem sim;
+        SimDeviceConfig tablet;
+        tablet.queryRemoveFails = row.queryFails;
+        sim.AddDevice(tablet);
+        const DialogRun run = RunUpdateDialog(sim, [&](SimHidSystem& bus, CUpdateDlg& dlg,
+                                                       const MessageBoxRecord&) {
+            ASSERT_TRUE(dlg.m_eeprom.m_pDevice);
+            dlg.m_bAutoBurn = row.autoBurn ? TRUE : FALSE;
+            dlg.m_strAutoBurnFile = row.autoBurn ? burnFile : std::string();
+            bus.ClearTrace();
+            row.act(bus, dlg);
+
+            EXPECT_EQ(row.open, dlg.m_eeprom.m_pDevice != nullptr);
+            EXPECT_EQ(row.open ? 16 : 0, dlg.m_lbDump.GetCount());
+            char shown[64] = {};
+            ::GetDlgItemTextA(dlg.m_hWnd, IDC_RESULT, shown, sizeof(shown));
+            EXPECT_EQ(row.result, dlg.m_strResult);
+            EXPECT_STREQ(row.result, shown);
+            EXPECT_EQ(!row.open, dlg.m_btnExit.IsWindowEnabled() != FALSE);
+            EXPECT_EQ(row.open, dlg.m_btnSet.IsWindowEnabled() != FALSE);
+            EXPECT_EQ(row.open ? 2u : 1u, bus.RegistrationCount()) << "the interface's, and the handle's if open";
+            EXPECT_EQ(row.open ? 1u : 0u, bus.OpenHandleCount("Tablet"));
+            if (row.autoBurn && row.open) {
+                EXPECT_EQ(image, bus.Eeprom("Tablet")) << "the replugged tablet was burned";
+            }
+            // A granted query: the handle is closed before the answer, and
+            // nothing goes to the tablet from the query on.
+            if (row.messages == std::vector<UINT>{R, R}) {
+                std::vector<std::string> calls;
+                for (const SimTraceEntry& entry : bus.Trace())
+                    calls.push_back(entry.call);
+                EXPECT_EQ((std::vector<std::string>{"QueryRemove", "Close", "Unplug"}), calls);
+            }
+        });
+        EXPECT_EQ(row.messages, run.tabletMessages);
+        ExpectEveryAnswerZero(run);
+    }
+    ::DeleteFileA(burnFile.c_str());
 }

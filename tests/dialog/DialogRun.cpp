@@ -99,6 +99,10 @@ DialogRun RunUpdateDialog(SimHidSystem& sim, WhileBoxOpen whileBoxOpen)
 {
     DialogRun run;
     MessageBoxWatcher watcher;
+    // The simulator sends its reports from a thread of its own: a box stays
+    // open until every report it owes has been handled, and what those
+    // posted has run.
+    watcher.SetDismissWhen([&sim] { return sim.PendingReportCount() == 0; });
     {
         CUpdateDlg dlg(sim);
         if (whileBoxOpen) {

@@ -93,21 +93,77 @@ protected:
 
 TEST_F(Notifications, UnplugReachesTheWindowOnlyThroughTheMessageLoop)
 {
-    ASSERT_TRUE(sim.Unplug("Tablet", true));
+    ASSERT_TRUE(sim.Unplug("Tablet"));
 
     // The unplug took effect at once; its reports wait for the loop.
     BOOLEAN ok = TRUE;
     ReadByte(sim, device, 0, &ok);
     EXPECT_FALSE(ok);
     EXPECT_TRUE(window.Reports().empty());
-    EXPECT_EQ(sim.PendingReportCount(), 3u);
+    EXPECT_EQ(sim.PendingReportCount(), 2u);
 
-    ASSERT_TRUE(Received(3));
+    ASSERT_TRUE(Received(2));
     const auto& reports = window.Reports();
-    ExpectHandleReport(reports[0], DBT_DEVICEQUERYREMOVE, device, handleNotify, "report 0");
-    ExpectHandleReport(reports[1], DBT_DEVICEREMOVECOMPLETE, device, handleNotify, "report 1");
-    ExpectInterfaceReport(reports[2], DBT_DEVICEREMOVECOMPLETE, sim.DevicePath("Tablet"), "report 2");
+    ExpectHandleReport(reports[0], DBT_DEVICEREMOVECOMPLETE, device, handleNotify, "report 0");
+    ExpectInterfaceReport(reports[1], DBT_DEVICEREMOVECOMPLETE, sim.DevicePath("Tablet"), "report 1");
     EXPECT_EQ(sim.PendingReportCount(), 0u);
+}
+
+// Reports are sent from another thread, as Windows sends them, so a message
+// loop handles a waiting report ahead of anything posted, even what was
+// posted first.
+TEST_F(Notifications, AWaitingReportOvertakesMessagesPostedBeforeIt)
+{
+    ::PostMessageA(window.Handle(), RecordingWindow::kPostedMarker, 0, 0);
+    sim.Unplug("Tablet");
+    ::Sleep(50); // the delivery thread is waiting in SendMessage by now
+    ASSERT_TRUE(Received(3));
+    EXPECT_EQ(window.Reports()[0].event, static_cast<WPARAM>(DBT_DEVICEREMOVECOMPLETE));
+}
+
+// An orderly removal goes through only when, once every handle holder has
+// answered its query, none denied it and no handle to the device is open.
+TEST_F(Notifications, AnOrderlyRemovalIsRefusedWhileAHandleIsOpen)
+{
+    struct Row {
+        const char* what;
+        bool closeOnQuery;
+        LRESULT answer;
+        bool removed;
+    };
+    const Row rows[] = {
+        {"handle kept open", false, TRUE, false},
+        {"query denied", true, BROADCAST_QUERY_DENY, false},
+        {"handle closed on the query", true, TRUE, true},
+    };
+    const HANDLE reported = device;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        window.SetAnswer([&](WPARAM event) {
+            if (event == DBT_DEVICEQUERYREMOVE && row.closeOnQuery && device != INVALID_HANDLE_VALUE) {
+                sim.CloseHandle(device);
+                device = INVALID_HANDLE_VALUE;
+            }
+            return event == DBT_DEVICEQUERYREMOVE ? row.answer : TRUE;
+        });
+        const std::size_t before = window.Reports().size();
+        ASSERT_TRUE(sim.Unplug("Tablet", true));
+        EXPECT_TRUE(sim.IsPlugged("Tablet")) << "nothing goes before the query is answered";
+        sim.PumpMessages();
+        EXPECT_EQ(sim.PendingReportCount(), 0u);
+        EXPECT_EQ(sim.IsPlugged("Tablet"), !row.removed);
+        const auto& reports = window.Reports();
+        ASSERT_EQ(reports.size(), before + (row.removed ? 3u : 2u));
+        ExpectHandleReport(reports[before], DBT_DEVICEQUERYREMOVE, reported, handleNotify, "query");
+        ExpectHandleReport(reports[before + 1],
+                           row.removed ? DBT_DEVICEREMOVECOMPLETE : DBT_DEVICEQUERYREMOVEFAILED,
+                           reported, handleNotify, "outcome");
+        if (!row.removed && device != INVALID_HANDLE_VALUE) {
+            BOOLEAN ok = FALSE;
+            ReadByte(sim, device, 0, &ok);
+            EXPECT_TRUE(ok) << "a refused removal leaves the device working";
+        }
+    }
 }
 
 // Closes this thread's message box from inside its own loop once the

@@ -60,6 +60,7 @@ TEST(Scenario, GoodFileSetsUpTheBus)
     folder.Write("bus.ini", "[Bus]\r\nDevices = Mouse , Tablet,Keyboard\r\nClock=Virtual\r\n"
                             "[Tablet]\r\nKind=tablet\r\nProductID=0x51\r\nFirmware=R999 test\r\n"
                             "EepromFile=image.tqc\r\nFailWriteAt=0x3\r\nLatencyMs=5\r\n"
+                            "UnplugAfterTransfers=6\r\nRemoveOrderly=1\r\nQueryRemoveFails=1\r\n"
                             "[Mouse]\r\nKind=generic\r\nVendorID=0x046D\r\nProductID=49271\r\n"
                             "[Keyboard]\r\nKind=GENERIC\r\nExclusive=1\r\n");
     // A relative name means the current folder, not the Windows folder
@@ -94,6 +95,14 @@ TEST(Scenario, GoodFileSetsUpTheBus)
         writes.push_back(WriteByte(*sim, tablet, address, 1) != FALSE);
     EXPECT_EQ(writes, (std::vector<bool>{true, true, false, true})) << "FailWriteAt=0x3";
     EXPECT_EQ(sim->Now() - start, 5u * 5u) << "LatencyMs=5";
+
+    // The sixth transfer (the identity string was the first) asked for an
+    // orderly removal, refused even with no handle open.
+    EXPECT_EQ(sim->Trace().back().call, "QueryRemove");
+    sim->CloseHandle(tablet);
+    sim->PumpMessages();
+    EXPECT_TRUE(sim->IsPlugged("Tablet"));
+    EXPECT_EQ(sim->Trace().back().call + " " + sim->Trace().back().arguments, "RemoveVetoed scripted");
 }
 
 TEST(Scenario, AnEmptyDeviceListIsABusWithNothingPluggedIn)

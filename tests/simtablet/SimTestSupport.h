@@ -7,6 +7,7 @@
 #include "TabletProtocol.h"
 #include "TempFolder.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,10 @@ public:
         std::vector<BYTE> broadcast; // dbch_size bytes of what lParam pointed to
     };
 
+    // A message posted to the window is recorded too, as a report of this
+    // event with no broadcast, to show where it ran among the reports.
+    static constexpr UINT kPostedMarker = WM_APP + 7;
+
     RecordingWindow()
     {
         WNDCLASSEXA wc{};
@@ -118,6 +123,9 @@ public:
 
     HWND Handle() const { return m_hwnd; }
     const std::vector<Report>& Reports() const { return m_reports; }
+    // Called with each report's event once it is recorded; returns the answer
+    // (TRUE when unset). A removal query is denied with BROADCAST_QUERY_DENY.
+    void SetAnswer(std::function<LRESULT(WPARAM)> answer) { m_answer = std::move(answer); }
     void Destroy()
     {
         if (m_hwnd != nullptr)
@@ -132,16 +140,21 @@ private:
             ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(
                                     reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams));
         auto* self = reinterpret_cast<RecordingWindow*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+        if (message == kPostedMarker && self != nullptr) {
+            self->m_reports.push_back({kPostedMarker, {}});
+            return 0;
+        }
         if (message != WM_DEVICECHANGE || self == nullptr || lParam == 0)
             return ::DefWindowProcA(hwnd, message, wParam, lParam);
         const auto* bytes = reinterpret_cast<const BYTE*>(lParam);
         self->m_reports.push_back(
             {wParam, {bytes, bytes + reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam)->dbch_size}});
-        return TRUE;
+        return self->m_answer ? self->m_answer(wParam) : TRUE;
     }
 
     HWND m_hwnd = nullptr;
     std::vector<Report> m_reports;
+    std::function<LRESULT(WPARAM)> m_answer;
 };
 
 } // namespace simtest

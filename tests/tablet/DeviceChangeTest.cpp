@@ -14,7 +14,8 @@ constexpr DWORD kEvents[] = {DBT_DEVICEARRIVAL,         DBT_DEVICEQUERYREMOVE,
                              DBT_DEVICEQUERYREMOVEFAILED, DBT_DEVICEREMOVEPENDING,
                              DBT_DEVICEREMOVECOMPLETE,  DBT_DEVNODES_CHANGED};
 
-enum class Report { HidInterface, OtherInterface, OwnHandle, OtherHandle, Volume };
+// OwnNotification: another handle value, but the tablet's handle notification.
+enum class Report { HidInterface, OtherInterface, OwnHandle, OwnNotification, OtherHandle, Volume };
 
 const char* Name(Report report)
 {
@@ -22,6 +23,7 @@ const char* Name(Report report)
     case Report::HidInterface: return "HID interface";
     case Report::OtherInterface: return "interface, GUID differs";
     case Report::OwnHandle: return "handle of the tablet";
+    case Report::OwnNotification: return "notification of the tablet";
     case Report::OtherHandle: return "other handle";
     case Report::Volume: return "volume";
     }
@@ -34,8 +36,10 @@ struct Fixture {
     {
         sim.AddDevice(Device("Tablet"));
         sim.HidD_GetHidGuid(&hidGuid);
-        if (eeprom.Open(owner.Get(), nullptr))
+        if (eeprom.Open(owner.Get(), nullptr)) {
             tabletHandle = eeprom.m_pDevice->handle;
+            tabletNotify = eeprom.m_hHandleNotify.Get();
+        }
     }
 
     // A real broadcast structure of the given kind; `guidByte` >= 0 flips one
@@ -64,6 +68,8 @@ struct Fixture {
             const auto other = reinterpret_cast<ULONG_PTR>(tabletHandle) + 4;
             b.dbch_handle = report == Report::OwnHandle ? tabletHandle
                                                         : reinterpret_cast<HANDLE>(other);
+            if (report == Report::OwnNotification)
+                b.dbch_hdevnotify = tabletNotify;
             bytes.assign(reinterpret_cast<BYTE*>(&b), reinterpret_cast<BYTE*>(&b) + sizeof(b));
         }
         return bytes;
@@ -75,6 +81,7 @@ struct Fixture {
     CTabletEeprom eeprom;
     GUID hidGuid{};
     HANDLE tabletHandle = nullptr;
+    HDEVNOTIFY tabletNotify = nullptr;
 };
 
 // A page no one may read: a report placed there crashes any reader.
@@ -109,9 +116,11 @@ TEST(DeviceChange, ClassificationTable)
         {DBT_DEVICEARRIVAL, Report::HidInterface, false, 1},
         {DBT_DEVICEQUERYREMOVE, Report::OwnHandle, true, -1},
         {DBT_DEVICEREMOVECOMPLETE, Report::OwnHandle, true, -1},
+        {DBT_DEVICEQUERYREMOVE, Report::OwnNotification, true, -1},
+        {DBT_DEVICEREMOVECOMPLETE, Report::OwnNotification, true, -1},
     };
     const Report reports[] = {Report::HidInterface, Report::OtherInterface, Report::OwnHandle,
-                              Report::OtherHandle, Report::Volume};
+                              Report::OwnNotification, Report::OtherHandle, Report::Volume};
 
     Fixture f;
     ASSERT_NE(f.tabletHandle, nullptr);
@@ -135,7 +144,7 @@ TEST(DeviceChange, ClassificationTable)
             }
         }
     }
-    EXPECT_EQ(row, 60);
+    EXPECT_EQ(row, 72);
 }
 
 TEST(DeviceChange, ClassGuidDifferingInAnyOneByteIsNotHid)
@@ -202,4 +211,79 @@ TEST(DeviceChange, ClassificationSendsNothingToTheDevice)
                                             reinterpret_cast<LPARAM>(own.data())),
               -1);
     EXPECT_TRUE(f.sim.Trace().empty()) << TraceText(f.sim);
+}
+
+// Windows' removal protocol: a query is granted by closing the handle (no
+// device I/O) while the notification stays to report the outcome; the
+// completed or failed removal releases it, and a failed one is taken up as an
+// arrival. In between the closed handle's value means nothing any more.
+TEST(DeviceChange, RemovalQueryClosesTheTabletAndTheOutcomeReleasesItsNotification)
+{
+    const DWORD outcomes[] = {DBT_DEVICEREMOVECOMPLETE, DBT_DEVICEQUERYREMOVEFAILED};
+    for (DWORD outcome : outcomes) {
+        SCOPED_TRACE(testing::Message() << "outcome 0x" << std::hex << outcome);
+        Fixture f;
+        ASSERT_NE(f.tabletNotify, nullptr);
+        std::vector<BYTE> byHandle = f.Build(Report::OwnHandle);
+        std::vector<BYTE> byNotify = f.Build(Report::OwnNotification);
+        std::vector<BYTE> arrival = f.Build(Report::HidInterface);
+        const auto data = [](std::vector<BYTE>& bytes) { return reinterpret_cast<LPARAM>(bytes.data()); };
+        f.sim.ClearTrace();
+        f.spy.log.clear();
+
+        ASSERT_EQ(f.eeprom.ClassifyDeviceChange(DBT_DEVICEQUERYREMOVE, data(byHandle)), -1);
+        f.eeprom.FollowRemoval(DBT_DEVICEQUERYREMOVE);
+        EXPECT_EQ(f.eeprom.m_pDevice, nullptr);
+        EXPECT_TRUE(f.eeprom.RemovalPending());
+        EXPECT_EQ(f.sim.OpenHandleCount("Tablet"), 0u) << "closed before the query is answered";
+        EXPECT_EQ(f.sim.RegistrationCount(), 1u) << "the notification stays for the outcome";
+        EXPECT_EQ(f.spy.log, (std::vector<std::string>{"HidD_FreePreparsedData", "CloseHandle"}));
+
+        // Nothing reaches a device any more, whatever the callers do.
+        f.eeprom.EndAccess();
+        f.eeprom.BeginAccess();
+        f.eeprom.WriteAll();
+        f.eeprom.ReadAll();
+        f.eeprom.VerifyAll();
+        EXPECT_EQ(f.spy.log.size(), 2u);
+        EXPECT_EQ(f.sim.Trace().size(), 1u) << TraceText(f.sim);
+
+        // The old handle value alone no longer counts; the notification does.
+        // An arrival now would reopen the tablet and refuse the removal.
+        std::vector<BYTE> staleHandle = f.Build(Report::OwnHandle);
+        reinterpret_cast<DEV_BROADCAST_HANDLE*>(staleHandle.data())->dbch_hdevnotify = nullptr;
+        EXPECT_EQ(f.eeprom.ClassifyDeviceChange(DBT_DEVICEREMOVECOMPLETE, data(staleHandle)), 0);
+        EXPECT_EQ(f.eeprom.ClassifyDeviceChange(DBT_DEVICEARRIVAL, data(arrival)), 0);
+        EXPECT_EQ(f.eeprom.ClassifyDeviceChange(outcome, data(byNotify)),
+                  outcome == DBT_DEVICEQUERYREMOVEFAILED ? 1 : -1);
+
+        f.eeprom.FollowRemoval(outcome);
+        EXPECT_FALSE(f.eeprom.RemovalPending());
+        EXPECT_EQ(f.sim.RegistrationCount(), 0u);
+        EXPECT_EQ(f.eeprom.ClassifyDeviceChange(DBT_DEVICEQUERYREMOVEFAILED, data(byNotify)), 0);
+        EXPECT_EQ(f.eeprom.ClassifyDeviceChange(DBT_DEVICEARRIVAL, data(arrival)), 1);
+    }
+}
+
+// A removal query handled in the middle of a burst leaves the rest of it
+// without a device: what could not be read is not the tablet's, even where
+// an absent tablet's zeros would match.
+TEST(DeviceChange, ATabletClosedMidBurstFailsTheRestOfIt)
+{
+    Fixture f;
+    for (unsigned address = 0; address < 256; ++address)
+        f.sim.SetEepromByte("Tablet", address, 0);
+    f.eeprom.m_image.fill(0);
+    unsigned reads = 0;
+    f.spy.afterGetFeature = [&] {
+        if (++reads % 256 == 10)
+            f.eeprom.FollowRemoval(DBT_DEVICEQUERYREMOVE);
+    };
+    EXPECT_FALSE(f.eeprom.VerifyAll());
+    ASSERT_EQ(f.eeprom.Open(f.owner.Get(), nullptr), TRUE);
+    reads = 0;
+    f.eeprom.ReadAll();
+    EXPECT_FALSE(f.eeprom.ReadFailedAt(9));
+    EXPECT_TRUE(f.eeprom.ReadFailedAt(10));
+    EXPECT_TRUE(f.eeprom.ReadFailedAt(255));
 }

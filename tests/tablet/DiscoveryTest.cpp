@@ -107,6 +107,8 @@ TEST(Discovery, CandidateFailingAnOpenStepIsReleasedAndSkipped)
         EXPECT_EQ(sim.OpenHandleCount("Second"), 0u);
         EXPECT_EQ(spy.Count("HidD_FreePreparsedData"), r.freesAfterClose);
         EXPECT_EQ(spy.Count("CloseHandle"), spy.Count("CreateFileA") - (r.row == 1 ? 1u : 0u));
+        // A failed open is INVALID_HANDLE_VALUE, never used as a handle.
+        EXPECT_EQ(spy.Count("HidD_GetPreparsedData"), r.row == 1 ? 1u : 2u);
     }
 }
 

@@ -42,9 +42,12 @@ BOOLEAN SpyHidSystem::HidD_FreePreparsedData(PHIDP_PREPARSED_DATA preparsedData)
 
 BOOLEAN SpyHidSystem::HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes)
 {
+    // A failed call may still have written its output: only the result says
+    // it failed. So the failure leaves the device's real attributes behind.
+    const BOOLEAN ok = m_inner.HidD_GetAttributes(device, attributes);
     if (device == m_failHandle && Fails("HidD_GetAttributes"))
         return FALSE;
-    return m_inner.HidD_GetAttributes(device, attributes);
+    return ok;
 }
 
 NTSTATUS SpyHidSystem::HidP_GetCaps(PHIDP_PREPARSED_DATA preparsedData, PHIDP_CAPS caps)
@@ -61,7 +64,10 @@ BOOLEAN SpyHidSystem::HidD_SetFeature(HANDLE device, PVOID reportBuffer, ULONG r
 
 BOOLEAN SpyHidSystem::HidD_GetFeature(HANDLE device, PVOID reportBuffer, ULONG reportBufferLength)
 {
-    return m_inner.HidD_GetFeature(device, reportBuffer, reportBufferLength);
+    const BOOLEAN ok = m_inner.HidD_GetFeature(device, reportBuffer, reportBufferLength);
+    if (afterGetFeature)
+        afterGetFeature();
+    return ok;
 }
 
 BOOLEAN SpyHidSystem::HidD_GetIndexedString(HANDLE device, ULONG stringIndex, PVOID buffer,

@@ -5,6 +5,7 @@
 
 #include "HidSystem.h"
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -23,6 +24,9 @@ public:
     std::vector<DWORD> detailCbSizes;      // cbSize of every detail fetched
     std::vector<DEV_BROADCAST_HANDLE> handleFilters;
     unsigned hidGuidCalls = 0;
+    // Runs after every Get Feature, as a message handled by a progress
+    // display between two transfers would.
+    std::function<void()> afterGetFeature;
 
     unsigned Count(const std::string& call) const;
     // Index of the first log line that starts with `prefix`, or -1.

@@ -41,6 +41,10 @@ public:
     int m_nWriteDelay = 10;
     HICON m_hIcon = nullptr;
 
+    // Set before DoModal: the dialog opens as a service station with the
+    // whole panel instead of running the one-shot update.
+    bool m_bServiceMode = false;
+
     // The character the dump shows for one byte.
     static char DumpChar(BYTE byte);
 
@@ -52,6 +56,14 @@ protected:
 
     afx_msg void OnPaint();
     afx_msg HCURSOR OnQueryDragIcon();
+    afx_msg void OnGet();
+    afx_msg void OnSet();
+    afx_msg void OnGetAll();
+    afx_msg void OnSetAll();
+    afx_msg void OnLoad();
+    afx_msg void OnSave();
+    afx_msg void OnAutoBurn();
+    afx_msg void OnWriteDelayChanged();
     afx_msg LRESULT OnDeviceChange(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnTabletArrived(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnTabletRemoved(WPARAM wParam, LPARAM lParam);
@@ -76,6 +88,19 @@ private:
     // Device reactions and exit.
     bool AutoBurnVerified();
     void LeaveTablet();
+
+    // Service panel.
+    // The EEPROM address in the address box; false (and the refusal shown in
+    // the data-read line) when the box holds a number outside 0..255.
+    bool AddressFromBox(bool writing, int& address);
+    // Shows the QC data file dialog; true with the chosen full path.
+    bool ChooseQcFile(bool open, std::string& path);
+    // True when the image holds bytes whose read failed; the operator has
+    // then been told that nothing was done.
+    bool RefuseUnreadImage(bool saving);
+
+    // Service mode.
+    void StartServiceMode();
 
     HidSystem& m_system;
 };

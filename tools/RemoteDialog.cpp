@@ -1,0 +1,119 @@
+#include "RemoteDialog.h"
+
+#include "MessageBoxWindow.h"
+
+namespace
+{
+constexpr UINT kMessageTimeoutMs = 5000;
+
+// Sends with a timeout; false when the program did not answer in time.
+bool SendWithTimeout(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD_PTR& result,
+                     UINT timeoutMs = kMessageTimeoutMs)
+{
+    return ::SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, timeoutMs, &result) != 0;
+}
+
+struct CaptionSearch
+{
+    DWORD processId;
+    const std::string* caption;
+    HWND found;
+};
+
+BOOL CALLBACK MatchCaption(HWND window, LPARAM context)
+{
+    auto& search = *reinterpret_cast<CaptionSearch*>(context);
+    DWORD processId = 0;
+    ::GetWindowThreadProcessId(window, &processId);
+    if (processId != search.processId || !::IsWindowVisible(window))
+        return TRUE;
+    if (MessageBoxWindow::ReadText(window) != *search.caption)
+        return TRUE;
+    search.found = window;
+    return FALSE;
+}
+}
+
+HWND RemoteDialog::Control(int id) const
+{
+    return ::GetDlgItem(m_dialog, id);
+}
+
+bool RemoteDialog::Click(int id) const
+{
+    HWND control = Control(id);
+    return control != nullptr && ::PostMessageA(control, BM_CLICK, 0, 0) != FALSE;
+}
+
+bool RemoteDialog::Type(int id, const std::string& text) const
+{
+    HWND control = Control(id);
+    DWORD_PTR result = 0;
+    return control != nullptr &&
+           SendWithTimeout(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), result) && result != 0;
+}
+
+std::string RemoteDialog::Text(int id) const
+{
+    HWND control = Control(id);
+    return control != nullptr ? MessageBoxWindow::ReadText(control) : std::string();
+}
+
+std::vector<std::string> RemoteDialog::ListItems(int id) const
+{
+    std::vector<std::string> items;
+    HWND list = Control(id);
+    DWORD_PTR count = 0;
+    if (list == nullptr || !SendWithTimeout(list, LB_GETCOUNT, 0, 0, count) || count == static_cast<DWORD_PTR>(LB_ERR))
+        return items;
+    for (DWORD_PTR index = 0; index < count; ++index)
+    {
+        DWORD_PTR length = 0;
+        if (!SendWithTimeout(list, LB_GETTEXTLEN, index, 0, length) || length == static_cast<DWORD_PTR>(LB_ERR))
+            break;
+        // A dump line is about a hundred characters; the bound keeps a
+        // confused answer from asking for gigabytes.
+        if (length > 65536)
+            length = 65536;
+        std::string item(length + 1, '\0');
+        DWORD_PTR copied = 0;
+        if (!SendWithTimeout(list, LB_GETTEXT, index, reinterpret_cast<LPARAM>(&item[0]), copied) ||
+            copied == static_cast<DWORD_PTR>(LB_ERR))
+            break;
+        item.resize(copied < length ? copied : length);
+        items.push_back(item);
+    }
+    return items;
+}
+
+bool RemoteDialog::IsEnabled(int id) const
+{
+    HWND control = Control(id);
+    return control != nullptr && ::IsWindowEnabled(control);
+}
+
+bool RemoteDialog::IsVisible(int id) const
+{
+    HWND control = Control(id);
+    return control != nullptr && ::IsWindowVisible(control);
+}
+
+SIZE RemoteDialog::ClientSize() const
+{
+    RECT client = {};
+    ::GetClientRect(m_dialog, &client);
+    return SIZE{client.right - client.left, client.bottom - client.top};
+}
+
+bool RemoteDialog::WaitIdle(DWORD timeoutMs) const
+{
+    DWORD_PTR result = 0;
+    return SendWithTimeout(m_dialog, WM_NULL, 0, 0, result, timeoutMs);
+}
+
+HWND FindTopLevelWindow(DWORD processId, const std::string& caption)
+{
+    CaptionSearch search{processId, &caption, nullptr};
+    ::EnumWindows(MatchCaption, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}

@@ -42,7 +42,14 @@ HWND RemoteDialog::Control(int id) const
 bool RemoteDialog::Click(int id) const
 {
     HWND control = Control(id);
-    return control != nullptr && ::PostMessageA(control, BM_CLICK, 0, 0) != FALSE;
+    // Sent without waiting rather than posted: a message sent later (the
+    // WaitIdle probe) is then handled only after it, never before.
+    return control != nullptr && ::SendNotifyMessageA(control, BM_CLICK, 0, 0) != FALSE;
+}
+
+bool RemoteDialog::Close() const
+{
+    return ::PostMessageA(m_dialog, WM_SYSCOMMAND, SC_CLOSE, 0) != FALSE;
 }
 
 bool RemoteDialog::Type(int id, const std::string& text) const

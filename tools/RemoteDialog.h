@@ -17,9 +17,12 @@ public:
     HWND Handle() const { return m_dialog; }
     HWND Control(int id) const;
 
-    // A click on the button or check box, posted: the program does the work
-    // in its own time, as it would for a mouse click. False without the control.
+    // A click on the button or check box. The driver does not wait for the
+    // program's work (which may open a box or a file dialog to be answered);
+    // WaitIdle afterwards tells when it is done. False without the control.
     bool Click(int id) const;
+    // A click on the close box of the dialog's caption.
+    bool Close() const;
     // Replaces the text of an edit, or of the edit of a combo box, as typing
     // over a selection would; the control notifies its dialog as for typing.
     bool Type(int id, const std::string& text) const;

@@ -256,7 +256,7 @@ TEST(ServicePanel, LoadAndSaveRoundTripThroughRealFiles)
         EXPECT_TRUE(dlg.m_eeprom.m_image == image);
     });
     EXPECT_TRUE(run.boxes.empty()) << MessageBoxWatcher::Describe(run.boxes[0]);
-    EXPECT_EQ(4u, run.fileDialogs.size());
+    EXPECT_EQ(5u, run.fileDialogs.size());
 
     for (const std::string& path : {folder.File("copy.tqc"), source}) {
         SCOPED_TRACE(path);

@@ -75,19 +75,28 @@ std::vector<std::string> RemoteDialog::ListItems(int id) const
         return items;
     for (DWORD_PTR index = 0; index < count; ++index)
     {
+        // Asked in UTF-16: Wine hands another process a Unicode list box's
+        // text unconverted even when asked for ANSI, which would overrun a
+        // buffer sized in ANSI characters.
         DWORD_PTR length = 0;
-        if (!SendWithTimeout(list, LB_GETTEXTLEN, index, 0, length) || length == static_cast<DWORD_PTR>(LB_ERR))
+        if (!::SendMessageTimeoutW(list, LB_GETTEXTLEN, index, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &length) ||
+            length == static_cast<DWORD_PTR>(LB_ERR))
             break;
         // A dump line is about a hundred characters; the bound keeps a
         // confused answer from asking for gigabytes.
         if (length > 65536)
             length = 65536;
-        std::string item(length + 1, '\0');
+        std::vector<wchar_t> wide(length + 1, L'\0');
         DWORD_PTR copied = 0;
-        if (!SendWithTimeout(list, LB_GETTEXT, index, reinterpret_cast<LPARAM>(&item[0]), copied) ||
+        if (!::SendMessageTimeoutW(list, LB_GETTEXT, index, reinterpret_cast<LPARAM>(wide.data()), SMTO_ABORTIFHUNG,
+                                   kMessageTimeoutMs, &copied) ||
             copied == static_cast<DWORD_PTR>(LB_ERR))
             break;
-        item.resize(copied < length ? copied : length);
+        const int chars = static_cast<int>(copied < length ? copied : length);
+        const int bytes = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), chars, nullptr, 0, nullptr, nullptr);
+        std::string item(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+        if (bytes > 0)
+            ::WideCharToMultiByte(CP_ACP, 0, wide.data(), chars, &item[0], bytes, nullptr, nullptr);
         items.push_back(item);
     }
     return items;

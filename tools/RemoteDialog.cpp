@@ -41,10 +41,14 @@ HWND RemoteDialog::Control(int id) const
 
 bool RemoteDialog::Click(int id) const
 {
+    // The system's button takes a click even when it is hidden or disabled;
+    // an operator could not make it.
     HWND control = Control(id);
+    if (control == nullptr || !::IsWindowVisible(control) || !::IsWindowEnabled(control))
+        return false;
     // Sent without waiting rather than posted: a message sent later (the
     // WaitIdle probe) is then handled only after it, never before.
-    return control != nullptr && ::SendNotifyMessageA(control, BM_CLICK, 0, 0) != FALSE;
+    return ::SendNotifyMessageA(control, BM_CLICK, 0, 0) != FALSE;
 }
 
 bool RemoteDialog::Close() const

@@ -19,7 +19,8 @@ public:
 
     // A click on the button or check box. The driver does not wait for the
     // program's work (which may open a box or a file dialog to be answered);
-    // WaitIdle afterwards tells when it is done. False without the control.
+    // WaitIdle afterwards tells when it is done. False without the control,
+    // or when it is hidden or disabled, as an operator could not click it then.
     bool Click(int id) const;
     // A click on the close box of the dialog's caption.
     bool Close() const;

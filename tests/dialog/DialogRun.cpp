@@ -4,6 +4,8 @@
 
 #include <utility>
 
+#include <gtest/gtest.h>
+
 namespace {
 
 // Hook procedures have no context argument; one run at a time records here.
@@ -119,7 +121,14 @@ DialogRun RunServiceDialog(SimHidSystem& sim, OperatorScript script)
 
 void Click(CUpdateDlg& dlg, int id)
 {
-    ::SendMessageA(dlg.GetDlgItem(id), BM_CLICK, 0, 0);
+    // A button that is hidden or disabled cannot be clicked; the system's
+    // button would take the click all the same.
+    HWND control = dlg.GetDlgItem(id);
+    if (!::IsWindowVisible(control) || !::IsWindowEnabled(control)) {
+        ADD_FAILURE() << "control " << id << " cannot be clicked now";
+        return;
+    }
+    ::SendMessageA(control, BM_CLICK, 0, 0);
 }
 
 void Type(CUpdateDlg& dlg, int id, const std::string& text)

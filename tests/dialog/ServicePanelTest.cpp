@@ -92,9 +92,15 @@ TEST(ServicePanel, OpensAsAServiceStationAndTakesUpThePluggedTablet)
         const auto strings = CallsOf(bus, "GetIndexedString");
         ASSERT_EQ(1u, strings.size());
         EXPECT_EQ("20", strings[0].arguments);
+
+        // Set before Exit.
+        Type(dlg, IDC_ADDRESS, "1");
+        Type(dlg, IDC_SET_VALUE, "2");
+        Click(dlg, IDC_SET);
+        EXPECT_TRUE(Enabled(dlg, IDOK));
         Click(dlg, IDOK);
     });
-    EXPECT_EQ(IDOK, run.result) << "Exit after the tablet was opened and closed";
+    EXPECT_EQ(IDOK, run.result);
     EXPECT_TRUE(run.boxes.empty());
     EXPECT_FALSE(sim.AccessOpen("Tablet")) << "Exit ends the access";
     EXPECT_EQ(0u, sim.RegistrationCount());

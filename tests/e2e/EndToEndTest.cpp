@@ -323,7 +323,7 @@ TEST(EndToEnd, AnOperatorReadsTheTabletThenBurnsAFileWithLoadAndSetAll)
     const RemoteDialog panel(station);
 
     // Get All: the simulated tablet starts all 0xFF.
-    panel.Click(IDC_GET_ALL);
+    ASSERT_TRUE(panel.Click(IDC_GET_ALL));
     ASSERT_TRUE(driver.WaitUntil([&] { return panel.WaitIdle(200); }, 10000));
     const std::vector<std::string> dump = panel.ListItems(IDC_DUMP_LIST);
     ASSERT_EQ(16u, dump.size());
@@ -331,19 +331,19 @@ TEST(EndToEnd, AnOperatorReadsTheTabletThenBurnsAFileWithLoadAndSetAll)
 
     // Get of one byte, typed as an operator types it.
     panel.Type(IDC_ADDRESS, "3");
-    panel.Click(IDC_GET);
+    ASSERT_TRUE(panel.Click(IDC_GET));
     ASSERT_TRUE(driver.WaitUntil([&] { return panel.WaitIdle(200); }, 10000));
     EXPECT_EQ("0xFF,  255    ", panel.Text(IDC_DATA_READ));
 
     driver.AnswerFileDialog(burn);
-    panel.Click(IDC_LOAD);
+    ASSERT_TRUE(panel.Click(IDC_LOAD));
     ASSERT_TRUE(driver.WaitUntil(
         [&] {
             const auto lines = panel.ListItems(IDC_DUMP_LIST);
             return lines.size() == 16 && lines[0].find("00 : 01(001)  04(004)") == 0;
         },
         10000));
-    panel.Click(IDC_SET_ALL);
+    ASSERT_TRUE(panel.Click(IDC_SET_ALL));
     ASSERT_TRUE(driver.WaitUntil([&] { return panel.WaitIdle(200); }, 20000));
     panel.Close();
     const UiRunResult run = driver.Finish();
@@ -383,7 +383,7 @@ TEST(EndToEnd, ATabletPluggedInWithAutoBurnOnIsBurnedAndShowsOk)
     EXPECT_TRUE(panel.IsEnabled(IDOK)) << "no tablet yet";
 
     driver.AnswerFileDialog(burn);
-    panel.Click(IDC_AUTO_BURN);
+    ASSERT_TRUE(panel.Click(IDC_AUTO_BURN));
     ASSERT_TRUE(driver.WaitUntil([&] { return panel.Text(IDC_AUTO_BURN_FILE) == burn; }, 10000));
     ASSERT_TRUE(driver.WaitUntil([&] { return panel.Text(IDC_RESULT) == "OK!"; }, 30000))
         << "result line: " << panel.Text(IDC_RESULT);

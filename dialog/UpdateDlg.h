@@ -1,7 +1,8 @@
 #pragma once
 // The program's one dialog. Its initialisation performs the whole update:
 // find and identify the tablet, write the built-in image, read it back,
-// compare, report in a message box and end the dialog.
+// compare, report in a message box and end the dialog. Opened as a service
+// station instead, it stays up with its whole panel for an operator.
 
 #include "Framework.h"
 #include "HidSystem.h"

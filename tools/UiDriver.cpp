@@ -45,6 +45,16 @@ UiDriver::UiDriver(UiRunOptions options) : m_options(std::move(options))
 {
 }
 
+UiDriver::~UiDriver()
+{
+    m_shift.reset();
+    if (m_process && !m_ended && ::WaitForSingleObject(m_process.Get(), 0) == WAIT_TIMEOUT)
+    {
+        ::TerminateProcess(m_process.Get(), kKilledExitCode);
+        ::WaitForSingleObject(m_process.Get(), kKillWaitMs);
+    }
+}
+
 UiRunResult UiDriver::Run()
 {
     if (!Start())

@@ -64,6 +64,10 @@ class UiDriver
 {
 public:
     explicit UiDriver(UiRunOptions options);
+    // A program still running (a test that stopped half way) is killed.
+    ~UiDriver();
+    UiDriver(const UiDriver&) = delete;
+    UiDriver& operator=(const UiDriver&) = delete;
 
     UiRunResult Run();
 

@@ -3,7 +3,38 @@
 #include "HidSystemFactory.h"
 #include "UpdateDlg.h"
 
+#include <cctype>
 #include <string>
+
+namespace {
+
+bool ShiftHeld()
+{
+    // The key state of a thread that has not yet read any input may lag
+    // behind the keyboard; the asynchronous state is the keyboard's own.
+    return (::GetKeyState(VK_SHIFT) & 0x8000) != 0 || (::GetAsyncKeyState(VK_SHIFT) & 0x8000) != 0;
+}
+
+// "/service" as one of the words of the command line, in any case.
+bool ServiceSwitchGiven(const char* commandLine)
+{
+    if (commandLine == nullptr)
+        return false;
+    const std::string wanted = "/service";
+    const char* p = commandLine;
+    while (*p != '\0') {
+        while (*p == ' ' || *p == '\t')
+            ++p;
+        std::string word;
+        while (*p != '\0' && *p != ' ' && *p != '\t')
+            word += static_cast<char>(std::tolower(static_cast<unsigned char>(*p++)));
+        if (word == wanted)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
 
 // The one application object. With no name given, the framework titles every
 // message box with the executable's base name.
@@ -29,6 +60,9 @@ BOOL CUpdateApp::InitInstance()
 
     {
         CUpdateDlg dlg(*m_system);
+        // Shift held at start, or the switch, opens the service station;
+        // otherwise the one-shot update runs as it always has.
+        dlg.m_bServiceMode = ShiftHeld() || ServiceSwitchGiven(m_lpCmdLine);
         m_pMainWnd = &dlg;
         dlg.DoModal();
         m_pMainWnd = nullptr;

@@ -33,4 +33,67 @@ std::string DumpLine(unsigned address, const BYTE* bytes)
     return line;
 }
 
+std::string GetResult(BYTE value)
+{
+    char text[32];
+    std::snprintf(text, sizeof(text), "0x%02X,  %d    ", value, value);
+    return text;
+}
+
+std::string SetResult(BYTE readBack, bool ok)
+{
+    char text[40];
+    std::snprintf(text, sizeof(text), "0x%02X,  %d    %s", readBack, readBack, ok ? "OK" : "Error");
+    return text;
+}
+
+std::string AddressRefused(bool writing)
+{
+    return writing ? "Address not 0..255: nothing written" : "Address not 0..255: nothing read";
+}
+
+std::string LoadProblem(QcDataFile::LoadResult result, const std::string& path)
+{
+    const char* what = nullptr;
+    switch (result) {
+    case QcDataFile::LoadResult::Valid:
+        return std::string();
+    case QcDataFile::LoadResult::FileMissing:
+        what = "There is no such file.";
+        break;
+    case QcDataFile::LoadResult::FileUnreadable:
+        what = "The file cannot be read.";
+        break;
+    case QcDataFile::LoadResult::SectionMissing:
+        what = "The file has no [EEPROM DATA] section.";
+        break;
+    case QcDataFile::LoadResult::KeyMissing:
+        what = "Some of the keys Value000 to Value255 are missing.";
+        break;
+    case QcDataFile::LoadResult::BadValue:
+        what = "Some values are not whole numbers from 0 to 255.";
+        break;
+    }
+    if (what == nullptr)
+        what = "The file is not a valid QC data file.";
+    return std::string("The file is not a complete QC data file:\n") + path + "\n\n" + what +
+           "\n\nMissing bytes were loaded as 0 and bad values as they were read. "
+           "Do not burn this image unless that is what you want.";
+}
+
+std::string SaveFailed(const std::string& path)
+{
+    return "The file was not saved:\n" + path +
+           "\n\nIt could not be written completely (is it read-only, open in another program, "
+           "or is the folder missing?). The file is unchanged.";
+}
+
+std::string UnreadBytesRefused(bool saving)
+{
+    return std::string("Some bytes of the image could not be read from the tablet, so the image "
+                       "does not hold what the tablet holds.\n\n") +
+           (saving ? "Nothing was saved." : "Nothing was written to the tablet.") +
+           " Use \"Get All\" again or \"Load\" a file first.";
+}
+
 } // namespace PanelText

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "QcDataFile.h"
+
 #include <string>
 
 namespace PanelText {
@@ -21,5 +23,21 @@ char DumpChar(BYTE byte);
 // One dump row: the row's address, each byte in hex and decimal, and the
 // bytes as characters. `bytes` holds kDumpRowBytes bytes.
 std::string DumpLine(unsigned address, const BYTE* bytes);
+
+// The data-read line after "Get": the byte in hex and decimal.
+std::string GetResult(BYTE value);
+// The data-read line after "Set": the byte read back and "OK" or "Error".
+std::string SetResult(BYTE readBack, bool ok);
+// The data-read line when the address box holds no EEPROM address (0..255);
+// `writing` tells "Set" from "Get".
+std::string AddressRefused(bool writing);
+
+// What was wrong with a QC data file that "Load" loaded all the same, for the
+// operator; empty for a complete, valid file.
+std::string LoadProblem(QcDataFile::LoadResult result, const std::string& path);
+// Why "Save" left the file as it was.
+std::string SaveFailed(const std::string& path);
+// Why "Set All" or "Save" refused an image that holds bytes whose read failed.
+std::string UnreadBytesRefused(bool saving);
 
 } // namespace PanelText

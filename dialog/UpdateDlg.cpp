@@ -31,6 +31,17 @@ constexpr ULONG kIdentityBufferBytes = 64;
 BEGIN_MESSAGE_MAP(CUpdateDlg, CDialog)
     ON_WM_PAINT()
     ON_WM_QUERYDRAGICON()
+    ON_BN_CLICKED(IDC_GET, &CUpdateDlg::OnGet)
+    ON_BN_CLICKED(IDC_SET, &CUpdateDlg::OnSet)
+    ON_BN_CLICKED(IDC_GET_ALL, &CUpdateDlg::OnGetAll)
+    ON_BN_CLICKED(IDC_SET_ALL, &CUpdateDlg::OnSetAll)
+    ON_BN_CLICKED(IDC_LOAD, &CUpdateDlg::OnLoad)
+    ON_BN_CLICKED(IDC_SAVE, &CUpdateDlg::OnSave)
+    ON_BN_CLICKED(IDC_AUTO_BURN, &CUpdateDlg::OnAutoBurn)
+    ON_BN_CLICKED(IDC_WRITE_DELAY, &CUpdateDlg::OnWriteDelayChanged)
+    ON_EN_KILLFOCUS(IDC_WRITE_DELAY_MS, &CUpdateDlg::OnWriteDelayChanged)
+    ON_EN_UPDATE(IDC_WRITE_DELAY_MS, &CUpdateDlg::OnWriteDelayChanged)
+    ON_EN_CHANGE(IDC_WRITE_DELAY_MS, &CUpdateDlg::OnWriteDelayChanged)
     ON_MESSAGE(WM_DEVICECHANGE, &CUpdateDlg::OnDeviceChange)
     ON_MESSAGE(WM_TABLET_ARRIVED, &CUpdateDlg::OnTabletArrived)
     ON_MESSAGE(WM_TABLET_REMOVED, &CUpdateDlg::OnTabletRemoved)
@@ -73,6 +84,11 @@ BOOL CUpdateDlg::OnInitDialog()
 
     if (!m_hInterfaceNotify)
         RegisterInterfaceNotification();
+
+    if (m_bServiceMode) {
+        StartServiceMode();
+        return TRUE;
+    }
 
     m_eeprom.Open(m_hWnd, nullptr);
     if (!m_eeprom.m_pDevice) {

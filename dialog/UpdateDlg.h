@@ -1,7 +1,8 @@
 #pragma once
 // The program's one dialog. Its initialisation performs the whole update:
 // find and identify the tablet, write the built-in image, read it back,
-// compare, report in a message box and end the dialog.
+// compare, report in a message box and end the dialog. Opened as a service
+// station instead, it stays up with its whole panel for an operator.
 
 #include "Framework.h"
 #include "HidSystem.h"
@@ -41,6 +42,10 @@ public:
     int m_nWriteDelay = 10;
     HICON m_hIcon = nullptr;
 
+    // Set before DoModal: the dialog opens as a service station with the
+    // whole panel instead of running the one-shot update.
+    bool m_bServiceMode = false;
+
     // The character the dump shows for one byte.
     static char DumpChar(BYTE byte);
 
@@ -52,6 +57,14 @@ protected:
 
     afx_msg void OnPaint();
     afx_msg HCURSOR OnQueryDragIcon();
+    afx_msg void OnGet();
+    afx_msg void OnSet();
+    afx_msg void OnGetAll();
+    afx_msg void OnSetAll();
+    afx_msg void OnLoad();
+    afx_msg void OnSave();
+    afx_msg void OnAutoBurn();
+    afx_msg void OnWriteDelayChanged();
     afx_msg LRESULT OnDeviceChange(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnTabletArrived(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnTabletRemoved(WPARAM wParam, LPARAM lParam);
@@ -79,6 +92,19 @@ private:
     void TakeUpOpenedTablet(bool autoBurn);
     bool AutoBurnVerified();
     void LeaveTablet();
+
+    // Service panel.
+    // The EEPROM address in the address box; false (and the refusal shown in
+    // the data-read line) when the box holds a number outside 0..255.
+    bool AddressFromBox(bool writing, int& address);
+    // Shows the QC data file dialog; true with the chosen full path.
+    bool ChooseQcFile(bool open, std::string& path);
+    // True when the image holds bytes whose read failed; the operator has
+    // then been told that nothing was done.
+    bool RefuseUnreadImage(bool saving);
+
+    // Service mode.
+    void StartServiceMode();
 
     HidSystem& m_system;
 };

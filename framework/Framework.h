@@ -6,6 +6,7 @@
 #include "ComboBox.h"
 #include "DataExchange.h"
 #include "Dialog.h"
+#include "FileDialog.h"
 #include "ListBox.h"
 #include "MessageBox.h"
 #include "MessageMap.h"

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -135,6 +136,23 @@ QcDataFile::LoadResult CheckFile(const std::string& path)
     return QcDataFile::LoadResult::Valid;
 }
 
+// A file that is deleted again unless it is kept.
+class ScratchFile {
+public:
+    explicit ScratchFile(std::string path) : m_path(std::move(path)) {}
+    ~ScratchFile()
+    {
+        if (!m_path.empty())
+            ::DeleteFileA(m_path.c_str());
+    }
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+    void Keep() { m_path.clear(); }
+
+private:
+    std::string m_path;
+};
+
 } // namespace
 
 bool QcDataFile::ParseValue(const char* text, BYTE& value)
@@ -202,15 +220,42 @@ bool QcDataFile::Save(const char* path, const Image& image)
     std::string full;
     if (!FullPath(path, full))
         return false;
+
+    // The profile functions write one key at a time, in place: a failure
+    // half way would leave a file that mixes the new image with the old one.
+    // So the keys go into a copy beside the target, and the copy replaces the
+    // target only once every key is in it. Beside it, so that the replacement
+    // is a rename within one volume.
+    const std::string::size_type slash = full.find_last_of('\\');
+    if (slash == std::string::npos)
+        return false;
+    const std::string folder = full.substr(0, slash + 1);
+    char scratchName[MAX_PATH] = {};
+    if (!::GetTempFileNameA(folder.c_str(), "tqc", 0, scratchName))
+        return false;
+    ScratchFile scratch(scratchName);
+
+    // Other sections and the places of existing keys are kept: the copy
+    // starts as the target itself.
+    if (::GetFileAttributesA(full.c_str()) != INVALID_FILE_ATTRIBUTES &&
+        !::CopyFileA(full.c_str(), scratchName, FALSE))
+        return false;
+
     for (unsigned address = 0; address < image.size(); ++address) {
         char key[16];
         char value[8];
         KeyName(address, key);
         std::snprintf(value, sizeof(value), "%u", static_cast<unsigned>(image[address]));
-        // After one failure (read-only file, missing folder) the rest would
-        // fail the same way; the caller learns of it either way.
-        if (!::WritePrivateProfileStringA(kSection, key, value, full.c_str()))
+        if (!::WritePrivateProfileStringA(kSection, key, value, scratchName))
             return false;
     }
+    // Where the system caches profile files, this writes the copy out first.
+    ::WritePrivateProfileStringA(nullptr, nullptr, nullptr, scratchName);
+
+    // Fails, leaving the target as it was, when the target is read-only or
+    // held open by another program.
+    if (!::MoveFileExA(scratchName, full.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return false;
+    scratch.Keep();
     return true;
 }

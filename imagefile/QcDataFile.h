@@ -26,7 +26,8 @@ public:
     static LoadResult Load(const char* path, Image& image);
 
     // Writes all 256 keys in ascending order; everything else in the file is
-    // left alone. False as soon as one key cannot be written.
+    // left alone. The file is replaced only once every key is written: on
+    // false it is exactly as it was (or still absent).
     static bool Save(const char* path, const Image& image);
 
     // Whether `text` (a value as GetPrivateProfileStringA returns it, blanks

@@ -248,9 +248,14 @@ void CTabletEeprom::FollowRemoval(DWORD eventType)
     }
 }
 
-BOOL CTabletEeprom::LoadImage(const char* path)
+BOOL CTabletEeprom::LoadImage(const char* path, QcDataFile::LoadResult* outcome)
 {
-    return QcDataFile::Load(path, m_image) == QcDataFile::LoadResult::Valid ? TRUE : FALSE;
+    const QcDataFile::LoadResult result = QcDataFile::Load(path, m_image);
+    // The buffer now holds the file's bytes, none of them a failed read.
+    m_readFailed.reset();
+    if (outcome != nullptr)
+        *outcome = result;
+    return result == QcDataFile::LoadResult::Valid ? TRUE : FALSE;
 }
 
 BOOL CTabletEeprom::SaveImage(const char* path)
@@ -268,6 +273,7 @@ void CTabletEeprom::BurnOnOpen(const char* qcFile)
         return;
     }
     m_image = image;
+    m_readFailed.reset();
     BeginAccess();
     WriteAll();
     EndAccess();

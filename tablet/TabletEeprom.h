@@ -9,6 +9,7 @@
 #include "DeviceNotification.h"
 #include "HidDeviceRecord.h"
 #include "HidSystem.h"
+#include "QcDataFile.h"
 
 #include <array>
 #include <bitset>
@@ -44,6 +45,10 @@ public:
     // Whether the Get Feature for `address` failed during the last ReadAll
     // (ReadByte then returned the report id, 4, which is not tablet data).
     bool ReadFailedAt(unsigned address) const;
+    // Whether the image buffer still holds a byte whose read failed: true
+    // from a ReadAll with a failed Get Feature until the next ReadAll,
+    // LoadImage or burn replaces the buffer.
+    bool AnyReadFailed() const { return m_readFailed.any(); }
 
     // Device changes: 1 = a HID interface arrived while no tablet is open, or
     // the removal of our tablet was refused and it is there to reopen; -1 =
@@ -62,8 +67,9 @@ public:
 
     // QC data files. LoadImage loads whatever the file holds (missing keys as
     // 0, values as their low 8 bits) and returns TRUE only for a complete,
-    // valid image; SaveImage returns TRUE only when every key was written.
-    BOOL LoadImage(const char* path);
+    // valid image (`outcome`, if given, says what was wrong); SaveImage
+    // returns TRUE only when every key was written.
+    BOOL LoadImage(const char* path, QcDataFile::LoadResult* outcome = nullptr);
     BOOL SaveImage(const char* path);
 
     HWND m_hOwner = nullptr;

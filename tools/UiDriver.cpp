@@ -5,8 +5,8 @@
 #include <algorithm>
 
 #include "EnvironmentBlock.h"
+#include "FileDialogWindow.h"
 #include "MessageBoxWindow.h"
-#include "UniqueHandle.h"
 
 namespace
 {
@@ -15,6 +15,7 @@ constexpr DWORD kPollMs = 20;
 constexpr DWORD kIconSettleMs = 1500;
 constexpr DWORD kKillWaitMs = 5000;
 constexpr UINT kKilledExitCode = 124;
+constexpr DWORD kFileDialogSettleMs = 200;
 
 struct WindowSearch
 {
@@ -44,10 +45,28 @@ UiDriver::UiDriver(UiRunOptions options) : m_options(std::move(options))
 {
 }
 
+UiDriver::~UiDriver()
+{
+    m_shift.reset();
+    if (m_process && !m_ended && ::WaitForSingleObject(m_process.Get(), 0) == WAIT_TIMEOUT)
+    {
+        ::TerminateProcess(m_process.Get(), kKilledExitCode);
+        ::WaitForSingleObject(m_process.Get(), kKillWaitMs);
+    }
+}
+
 UiRunResult UiDriver::Run()
+{
+    if (!Start())
+        return m_result;
+    return Finish();
+}
+
+bool UiDriver::Start()
 {
     m_result = UiRunResult();
     m_windows.clear();
+    m_ended = false;
 
     std::string environment;
     if (!m_options.environment.empty())
@@ -57,6 +76,9 @@ UiRunResult UiDriver::Run()
             block.Set(variable.first, variable.second);
         environment = block.Block();
     }
+    // Down before the program starts, so that its first look finds it held.
+    if (m_options.holdShift)
+        m_shift = std::make_unique<HeldKey>(static_cast<WORD>(VK_SHIFT));
     // CreateProcessA may write into the command line.
     std::vector<char> commandLine(m_options.commandLine.begin(), m_options.commandLine.end());
     commandLine.push_back('\0');
@@ -68,36 +90,65 @@ UiRunResult UiDriver::Run()
                           m_options.workingDirectory.empty() ? nullptr : m_options.workingDirectory.c_str(),
                           &startup, &started))
     {
-        m_result.outcome = RunOutcome::StartFailed;
         m_result.startError = ::GetLastError();
-        return m_result;
+        m_shift.reset();
+        m_result.outcome = RunOutcome::StartFailed;
+        m_ended = true;
+        return false;
     }
-    UniqueHandle process(started.hProcess);
-    UniqueHandle thread(started.hThread);
+    m_process.Reset(started.hProcess);
+    m_thread.Reset(started.hThread);
+    m_processId = started.dwProcessId;
+    m_startTick = ::GetTickCount();
+    return true;
+}
 
-    const DWORD startTick = ::GetTickCount();
+// One turn of the watch: false once the program has ended or been killed.
+bool UiDriver::PollOnce()
+{
+    if (m_ended)
+        return false;
+    if (::WaitForSingleObject(m_process.Get(), 0) == WAIT_OBJECT_0)
+    {
+        ::GetExitCodeProcess(m_process.Get(), &m_result.exitCode);
+        SampleMemory(m_process.Get());
+        m_result.outcome = RunOutcome::Exited;
+        m_ended = true;
+        return false;
+    }
+    SampleMemory(m_process.Get());
+    Scan(m_processId);
+    const DWORD elapsed = ::GetTickCount() - m_startTick;
+    if (elapsed >= m_options.timeoutMs)
+    {
+        ::TerminateProcess(m_process.Get(), kKilledExitCode);
+        ::WaitForSingleObject(m_process.Get(), kKillWaitMs);
+        m_result.outcome = RunOutcome::TimedOut;
+        m_ended = true;
+        return false;
+    }
+    ::WaitForSingleObject(m_process.Get(), std::min(kPollMs, m_options.timeoutMs - elapsed));
+    return true;
+}
+
+bool UiDriver::WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
+{
+    const DWORD start = ::GetTickCount();
     for (;;)
     {
-        if (::WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0)
-        {
-            ::GetExitCodeProcess(process.Get(), &m_result.exitCode);
-            SampleMemory(process.Get());
-            m_result.outcome = RunOutcome::Exited;
-            break;
-        }
-        SampleMemory(process.Get());
-        Scan(started.dwProcessId);
-        const DWORD elapsed = ::GetTickCount() - startTick;
-        if (elapsed >= m_options.timeoutMs)
-        {
-            ::TerminateProcess(process.Get(), kKilledExitCode);
-            ::WaitForSingleObject(process.Get(), kKillWaitMs);
-            m_result.outcome = RunOutcome::TimedOut;
-            break;
-        }
-        ::WaitForSingleObject(process.Get(), std::min(kPollMs, m_options.timeoutMs - elapsed));
+        if (condition())
+            return true;
+        if (::GetTickCount() - start >= timeoutMs || !PollOnce())
+            return false;
     }
+}
 
+UiRunResult UiDriver::Finish()
+{
+    while (PollOnce())
+    {
+    }
+    m_shift.reset();
     // Boxes that went away before they could be told apart are reported all
     // the same, so that each box shown is reported exactly once.
     for (auto& entry : m_windows)
@@ -109,13 +160,19 @@ UiRunResult UiDriver::Run()
 void UiDriver::Scan(DWORD processId)
 {
     Forget();
-    for (HWND window : VisibleTopLevelWindows(processId))
+    const std::vector<HWND> windows = VisibleTopLevelWindows(processId);
+    // The program has looked at the keyboard by the time it shows a window.
+    if (!windows.empty())
+        m_shift.reset();
+    for (HWND window : windows)
     {
         auto found = m_windows.find(window);
         if (found == m_windows.end())
             found = m_windows.emplace(window, Track(window)).first;
         if (found->second.isMessageBox)
             Advance(window, found->second);
+        else if (found->second.isFileDialog)
+            AnswerFileDialog(window, found->second);
     }
 }
 
@@ -123,6 +180,12 @@ UiDriver::TrackedWindow UiDriver::Track(HWND window)
 {
     TrackedWindow tracked;
     tracked.firstSeenTick = ::GetTickCount();
+    if (FileDialogWindow::Recognise(window))
+    {
+        tracked.isFileDialog = true;
+        m_result.fileDialogs.push_back(FileDialogWindow(window).Title());
+        return tracked;
+    }
     if (!MessageBoxWindow::Recognise(window))
     {
         m_result.otherWindows.push_back(MessageBoxWindow::ReadText(window));
@@ -163,6 +226,21 @@ void UiDriver::Advance(HWND window, TrackedWindow& tracked)
         tracked.answered = true;
         m_result.messageBoxes[tracked.boxIndex].pressed = MessageBoxWindow(window).PressOk();
     }
+}
+
+void UiDriver::AnswerFileDialog(HWND window, TrackedWindow& tracked)
+{
+    // Given a moment to fill its lists, as a user would wait for it to settle.
+    if (tracked.answered || m_fileAnswers.empty() || ::GetTickCount() - tracked.firstSeenTick < kFileDialogSettleMs)
+        return;
+    tracked.answered = true;
+    const std::string path = m_fileAnswers.front();
+    m_fileAnswers.pop_front();
+    const FileDialogWindow dialog(window);
+    if (path.empty())
+        dialog.Cancel();
+    else
+        dialog.Choose(path);
 }
 
 void UiDriver::Settle(TrackedWindow& tracked)

@@ -2,14 +2,18 @@
 
 #include <windows.h>
 
+#include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "HeldKey.h"
 #include "IconIdentifier.h"
 #include "MessageBoxIcon.h"
+#include "UniqueHandle.h"
 
 // One message box as a user saw it, in the order the boxes appeared.
 struct SeenMessageBox
@@ -29,6 +33,8 @@ struct UiRunOptions
     DWORD timeoutMs = 30000;
     DWORD pressDelayMs = 0;           // how long each box stays up before OK is pressed
     bool pressOk = true;
+    // Shift is held from before the start until the program shows its first window.
+    bool holdShift = false;
     // Called once per box, after it has been read and before it is answered.
     std::function<void(const SeenMessageBox&)> onMessageBox;
 };
@@ -47,6 +53,7 @@ struct UiRunResult
     DWORD startError = 0;             // when StartFailed: CreateProcessA's last error
     std::vector<SeenMessageBox> messageBoxes;
     std::vector<std::string> otherWindows;  // titles of other visible top-level windows, once each
+    std::vector<std::string> fileDialogs;   // titles of the file dialogs shown, in order
     SIZE_T peakWorkingSetBytes = 0;   // when Exited: the program's peak working set
     SIZE_T peakPrivateBytes = 0;      // and its peak private (committed) memory
 };
@@ -57,8 +64,26 @@ class UiDriver
 {
 public:
     explicit UiDriver(UiRunOptions options);
+    // A program still running (a test that stopped half way) is killed.
+    ~UiDriver();
+    UiDriver(const UiDriver&) = delete;
+    UiDriver& operator=(const UiDriver&) = delete;
 
     UiRunResult Run();
+
+    // The same run in steps, for driving the program's own windows meanwhile:
+    // Start, then any number of waits, then Finish. Message boxes and file
+    // dialogs are handled during every wait.
+    bool Start();
+    DWORD ProcessId() const { return m_processId; }
+    // Polls until `condition` holds (true) or the program ends or the time
+    // is up (false).
+    bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
+    // The next file dialog is answered with `path`; an empty path cancels it.
+    // A file dialog with no answer queued is left up.
+    void AnswerFileDialog(const std::string& path) { m_fileAnswers.push_back(path); }
+    // Waits for the program to end (killing it after the run's timeout).
+    UiRunResult Finish();
 
 private:
     struct TrackedWindow
@@ -68,6 +93,7 @@ private:
         DWORD firstSeenTick = 0;
         bool settled = false;         // fields read and the callback made
         bool answered = false;
+        bool isFileDialog = false;
     };
 
     void Scan(DWORD processId);
@@ -76,9 +102,18 @@ private:
     void Advance(HWND window, TrackedWindow& tracked);
     void Settle(TrackedWindow& tracked);
     void Forget();
+    void AnswerFileDialog(HWND window, TrackedWindow& tracked);
+    bool PollOnce();
 
     UiRunOptions m_options;
     IconIdentifier m_icons;
     std::map<HWND, TrackedWindow> m_windows;
     UiRunResult m_result;
+    UniqueHandle m_process;
+    UniqueHandle m_thread;
+    DWORD m_processId = 0;
+    DWORD m_startTick = 0;
+    bool m_ended = false;
+    std::unique_ptr<HeldKey> m_shift;
+    std::deque<std::string> m_fileAnswers;
 };

@@ -3,6 +3,9 @@
 #include "UpdateDlg.h"
 
 #include <cstdlib>
+#include <utility>
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -30,6 +33,56 @@ LRESULT CALLBACK CallWndRetProc(int code, WPARAM wParam, LPARAM lParam)
     }
     return ::CallNextHookEx(g_callWndRetHook, code, wParam, lParam);
 }
+
+const char kScriptClass[] = "TabletUpdateTestOperatorScript";
+const UINT kMsgRunScript = WM_APP + 0x3B0;
+
+bool PostedOrSentWaiting()
+{
+    const DWORD status = ::GetQueueStatus(QS_POSTMESSAGE | QS_SENDMESSAGE);
+    return (HIWORD(status) & (QS_POSTMESSAGE | QS_SENDMESSAGE)) != 0;
+}
+
+// Runs the script once from the dialog's loop, after everything already
+// queued (the posted arrival first of all) and every report the bus still
+// owes has been handled.
+class ScriptRunner {
+public:
+    ScriptRunner(std::function<bool()> busBusy, std::function<void()> script)
+        : m_busBusy(std::move(busBusy)), m_script(std::move(script))
+    {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = &ScriptRunner::Proc;
+        wc.hInstance = ::GetModuleHandleA(nullptr);
+        wc.lpszClassName = kScriptClass;
+        ::RegisterClassA(&wc); // fails harmlessly when already registered
+        m_window = ::CreateWindowExA(0, kScriptClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
+                                     nullptr);
+        ::SetWindowLongPtrA(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        ::PostMessageA(m_window, kMsgRunScript, 0, 0);
+    }
+    ~ScriptRunner() { ::DestroyWindow(m_window); }
+    ScriptRunner(const ScriptRunner&) = delete;
+    ScriptRunner& operator=(const ScriptRunner&) = delete;
+
+private:
+    static LRESULT CALLBACK Proc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        auto* self = reinterpret_cast<ScriptRunner*>(::GetWindowLongPtrA(hWnd, GWLP_USERDATA));
+        if (self != nullptr && message == kMsgRunScript) {
+            if (PostedOrSentWaiting() || self->m_busBusy())
+                ::PostMessageA(hWnd, kMsgRunScript, 0, 0);
+            else
+                self->m_script();
+            return 0;
+        }
+        return ::DefWindowProcA(hWnd, message, wParam, lParam);
+    }
+
+    std::function<bool()> m_busBusy;
+    std::function<void()> m_script;
+    HWND m_window = nullptr;
+};
 
 // Runs `dlg` modally with the hooks in place; the caller's watcher reads the boxes.
 INT_PTR RunRecorded(CUpdateDlg& dlg, DialogRun& run)
@@ -124,6 +177,75 @@ DialogRun RunOpenDialog(SimHidSystem& sim, const std::vector<DialogStep>& steps)
     }
     run.boxes = watcher.Boxes();
     return run;
+}
+
+DialogRun RunServiceDialog(SimHidSystem& sim, OperatorScript script)
+{
+    DialogRun run;
+    MessageBoxWatcher watcher;
+    watcher.SetDismissWhen([&sim] { return sim.PendingReportCount() == 0; });
+    {
+        CUpdateDlg dlg(sim);
+        dlg.m_bServiceMode = true;
+        ScriptRunner runner([&sim] { return sim.PendingReportCount() != 0; },
+                            [&]() {
+                                script(sim, dlg, watcher);
+                                if (dlg.m_hWnd != nullptr && ::IsWindow(dlg.m_hWnd))
+                                    ::PostMessageA(dlg.m_hWnd, WM_COMMAND, IDCANCEL, 0);
+                            });
+        run.result = RunRecorded(dlg, run);
+    }
+    run.boxes = watcher.Boxes();
+    run.fileDialogs = watcher.FileDialogs();
+    return run;
+}
+
+void Click(CUpdateDlg& dlg, int id)
+{
+    // A button that is hidden or disabled cannot be clicked; the system's
+    // button would take the click all the same.
+    HWND control = dlg.GetDlgItem(id);
+    if (!::IsWindowVisible(control) || !::IsWindowEnabled(control)) {
+        ADD_FAILURE() << "control " << id << " cannot be clicked now";
+        return;
+    }
+    ::SendMessageA(control, BM_CLICK, 0, 0);
+}
+
+void Type(CUpdateDlg& dlg, int id, const std::string& text)
+{
+    ::SendMessageA(dlg.GetDlgItem(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+std::string TextOf(CUpdateDlg& dlg, int id)
+{
+    return dlg.GetDlgItemText(id);
+}
+
+std::vector<std::string> DumpLines(CUpdateDlg& dlg)
+{
+    std::vector<std::string> lines;
+    const int count = dlg.m_lbDump.GetCount();
+    for (int i = 0; i < count; ++i)
+        lines.push_back(dlg.m_lbDump.GetText(i));
+    return lines;
+}
+
+bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs)
+{
+    const DWORD start = ::GetTickCount();
+    while (!condition()) {
+        if (::GetTickCount() - start >= timeoutMs)
+            return false;
+        MSG msg;
+        if (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageA(&msg);
+        } else {
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        }
+    }
+    return true;
 }
 
 std::vector<SimTraceEntry> CallsOf(const SimHidSystem& sim, const std::string& call)

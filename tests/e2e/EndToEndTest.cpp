@@ -1,8 +1,10 @@
 // TabletUpdate.exe and TabletUpdateSim.exe started as a user would start
 // them; their message boxes are read and answered from outside.
 
+#include "RemoteDialog.h"
 #include "TempFolder.h"
 #include "UiDriver.h"
+#include "resource.h"
 
 #include <gtest/gtest.h>
 
@@ -192,4 +194,176 @@ TEST(EndToEnd, TheDemoExplainsAScenarioItCannotUse)
     ASSERT_EQ(1u, run.messageBoxes.size());
     EXPECT_EQ("TabletUpdateSim", run.messageBoxes[0].caption);
     EXPECT_NE(std::string::npos, run.messageBoxes[0].text.find("Kind")) << run.messageBoxes[0].text;
+}
+
+namespace {
+
+const char kServiceCaption[] = "Update - service mode";
+
+// A QC data file of 256 values, address times 3 plus 1.
+std::string BurnFileText()
+{
+    std::string text = "[EEPROM DATA]\r\n";
+    for (unsigned address = 0; address < 256; ++address)
+        text += "Value" + std::string(address < 10 ? "00" : address < 100 ? "0" : "") + std::to_string(address) +
+                "=" + std::to_string((address * 3 + 1) & 0xFF) + "\r\n";
+    return text;
+}
+
+UiRunOptions ServiceOptions(const char* exe, bool holdShift, std::vector<std::pair<std::string, std::string>> env)
+{
+    UiRunOptions options;
+    options.commandLine = Quoted(WindowsPath(exe)) + (holdShift ? "" : " /service");
+    options.holdShift = holdShift;
+    options.environment = std::move(env);
+    options.timeoutMs = 60000;
+    return options;
+}
+
+// The service station's window, once it is up and has taken up the tablet
+// (or found none): its dump is filled either way.
+HWND WaitForStation(UiDriver& driver)
+{
+    HWND station = nullptr;
+    driver.WaitUntil(
+        [&] {
+            station = FindTopLevelWindow(driver.ProcessId(), kServiceCaption);
+            return station != nullptr && RemoteDialog(station).ListItems(IDC_DUMP_LIST).size() == 16;
+        },
+        20000);
+    return station;
+}
+
+} // namespace
+
+// Opens the service station as an operator would, checks it, and closes it
+// through the close box.
+void OpenAndCloseStation(const char* exe, bool holdShift, bool tabletOpen)
+{
+    const std::string where = std::string(exe) + (holdShift ? " with Shift held" : " /service");
+    TempFolder folder;
+    const std::string trace = folder.File("trace.txt");
+    UiDriver driver(ServiceOptions(exe, holdShift, {{"TABLETSIM_TRACE", trace}}));
+    ASSERT_TRUE(driver.Start()) << where;
+    const HWND station = WaitForStation(driver);
+    ASSERT_NE(nullptr, station) << where;
+    const RemoteDialog panel(station);
+    for (int id : {IDC_GET, IDC_SET_ALL, IDC_LOAD, IDC_SAVE, IDC_AUTO_BURN, IDC_WRITE_DELAY_MS, IDC_DUMP_LIST}) {
+        EXPECT_TRUE(panel.IsVisible(id)) << where << ": control " << id;
+        EXPECT_TRUE(panel.IsEnabled(id)) << where << ": control " << id;
+    }
+    EXPECT_EQ(!tabletOpen, panel.IsEnabled(IDOK)) << where;
+    EXPECT_EQ(tabletOpen, panel.IsEnabled(IDC_SET)) << where;
+    const SIZE size = panel.ClientSize();
+    EXPECT_GT(size.cx, 600) << where;
+    EXPECT_GT(size.cy, 400) << where;
+
+    panel.Close();
+    const UiRunResult run = driver.Finish();
+    ASSERT_EQ(RunOutcome::Exited, run.outcome) << where;
+    EXPECT_EQ(0u, run.exitCode) << where;
+    EXPECT_TRUE(run.messageBoxes.empty()) << where << ": no one-shot update, no box";
+    if (tabletOpen) {
+        const std::vector<TraceLine> lines = ReadTrace(trace);
+        EXPECT_EQ(0u, Only(lines, "SetFeature").size()) << where;
+        EXPECT_EQ(256u, Only(lines, "GetFeature").size()) << where;
+        const auto strings = Only(lines, "GetIndexedString");
+        ASSERT_EQ(2u, strings.size()) << where;
+        EXPECT_EQ("20", strings[0].arguments) << where << ": taken up as an arrival";
+        EXPECT_EQ("21", strings[1].arguments) << where << ": the close box ends the access";
+    }
+}
+
+TEST(EndToEnd, TheServiceModeOpensWithShiftOrTheSwitchAndEndsThroughTheCloseBox)
+{
+    OpenAndCloseStation(TABLETUPDATESIM_EXE, true, true);
+    OpenAndCloseStation(TABLETUPDATESIM_EXE, false, true);
+    // The product has it too; Wine has no tablet for it.
+    OpenAndCloseStation(TABLETUPDATE_EXE, false, false);
+}
+
+TEST(EndToEnd, AnOperatorReadsTheTabletThenBurnsAFileWithLoadAndSetAll)
+{
+    TempFolder folder;
+    const std::string trace = folder.File("trace.txt");
+    const std::string burn = folder.File("burn.tqc");
+    WriteText(burn, BurnFileText());
+    UiDriver driver(ServiceOptions(TABLETUPDATESIM_EXE, false, {{"TABLETSIM_TRACE", trace}}));
+    ASSERT_TRUE(driver.Start());
+    const HWND station = WaitForStation(driver);
+    ASSERT_NE(nullptr, station);
+    const RemoteDialog panel(station);
+
+    // Get All: the simulated tablet starts all 0xFF.
+    ASSERT_TRUE(panel.Click(IDC_GET_ALL));
+    ASSERT_TRUE(driver.WaitUntil([&] { return panel.WaitIdle(200); }, 10000));
+    const std::vector<std::string> dump = panel.ListItems(IDC_DUMP_LIST);
+    ASSERT_EQ(16u, dump.size());
+    EXPECT_EQ(0u, dump[15].find("78 : FF(255)  FF(255)")) << dump[15];
+
+    // Get of one byte, typed as an operator types it.
+    panel.Type(IDC_ADDRESS, "3");
+    ASSERT_TRUE(panel.Click(IDC_GET));
+    ASSERT_TRUE(driver.WaitUntil([&] { return panel.WaitIdle(200); }, 10000));
+    EXPECT_EQ("0xFF,  255    ", panel.Text(IDC_DATA_READ));
+
+    driver.AnswerFileDialog(burn);
+    ASSERT_TRUE(panel.Click(IDC_LOAD));
+    ASSERT_TRUE(driver.WaitUntil(
+        [&] {
+            const auto lines = panel.ListItems(IDC_DUMP_LIST);
+            return lines.size() == 16 && lines[0].find("00 : 01(001)  04(004)") == 0;
+        },
+        10000));
+    ASSERT_TRUE(panel.Click(IDC_SET_ALL));
+    ASSERT_TRUE(driver.WaitUntil([&] { return panel.WaitIdle(200); }, 20000));
+    panel.Close();
+    const UiRunResult run = driver.Finish();
+    ASSERT_EQ(RunOutcome::Exited, run.outcome);
+    EXPECT_EQ(1u, run.fileDialogs.size());
+    EXPECT_TRUE(run.messageBoxes.empty());
+
+    // Everything after the Get: the file's 256 bytes, paced, in address order.
+    const std::vector<TraceLine> writes = Only(ReadTrace(trace), "SetFeature");
+    ASSERT_EQ(256u, writes.size());
+    for (unsigned address = 0; address < 256; ++address) {
+        const unsigned code = (address + 8) & 0xFF;
+        const unsigned value = (address * 3 + 1) & 0xFF;
+        char expected[32];
+        std::snprintf(expected, sizeof(expected), "04 %02X %02X %02X 00 00 00 00", code, value, code ^ value);
+        ASSERT_EQ(expected, writes[address].arguments) << "address " << address;
+        if (address > 0) {
+            ASSERT_GE(writes[address].timeMs - writes[address - 1].timeMs, 10u) << "address " << address;
+        }
+    }
+}
+
+TEST(EndToEnd, ATabletPluggedInWithAutoBurnOnIsBurnedAndShowsOk)
+{
+    TempFolder folder;
+    const std::string scenario = folder.File("later.ini");
+    const std::string trace = folder.File("trace.txt");
+    const std::string burn = folder.File("burn.tqc");
+    WriteText(burn, BurnFileText());
+    WriteText(scenario, "[Bus]\r\nDevices=Tablet\r\nClock=real\r\n[Tablet]\r\nKind=tablet\r\nPlugInAfterMs=5000\r\n");
+    UiDriver driver(
+        ServiceOptions(TABLETUPDATESIM_EXE, true, {{"TABLETSIM_SCENARIO", scenario}, {"TABLETSIM_TRACE", trace}}));
+    ASSERT_TRUE(driver.Start());
+    const HWND station = WaitForStation(driver);
+    ASSERT_NE(nullptr, station);
+    const RemoteDialog panel(station);
+    EXPECT_TRUE(panel.IsEnabled(IDOK)) << "no tablet yet";
+
+    driver.AnswerFileDialog(burn);
+    ASSERT_TRUE(panel.Click(IDC_AUTO_BURN));
+    ASSERT_TRUE(driver.WaitUntil([&] { return panel.Text(IDC_AUTO_BURN_FILE) == burn; }, 10000));
+    ASSERT_TRUE(driver.WaitUntil([&] { return panel.Text(IDC_RESULT) == "OK!"; }, 30000))
+        << "result line: " << panel.Text(IDC_RESULT);
+    EXPECT_FALSE(panel.IsEnabled(IDOK));
+
+    panel.Close();
+    const UiRunResult run = driver.Finish();
+    ASSERT_EQ(RunOutcome::Exited, run.outcome);
+    const std::vector<TraceLine> lines = ReadTrace(trace);
+    EXPECT_EQ(256u, Only(lines, "SetFeature").size());
 }

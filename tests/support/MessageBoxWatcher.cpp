@@ -1,5 +1,6 @@
 #include "MessageBoxWatcher.h"
 
+#include "FileDialogWindow.h"
 #include "Wnd.h"
 
 #include <algorithm>
@@ -10,6 +11,7 @@ namespace {
 const char kHelperClass[] = "TabletUpdateTestMessageBoxWatcher";
 const UINT kMsgShown = WM_APP + 0x3A0;   // wParam: the box
 const UINT kMsgDismiss = WM_APP + 0x3A1;
+const UINT kMsgFileDialog = WM_APP + 0x3A2; // wParam: the file dialog
 const UINT_PTR kPollTimer = 1;
 const UINT kPollMs = 5;
 
@@ -66,7 +68,7 @@ MessageBoxWatcher::~MessageBoxWatcher()
     }
     // Our own notes to ourselves must not reach a later watcher.
     MSG msg;
-    while (::PeekMessageA(&msg, nullptr, kMsgShown, kMsgDismiss, PM_REMOVE)) {
+    while (::PeekMessageA(&msg, nullptr, kMsgShown, kMsgFileDialog, PM_REMOVE)) {
     }
 }
 
@@ -172,6 +174,11 @@ void MessageBoxWatcher::OnActivate(HWND hWnd)
     m_seen.erase(std::remove_if(m_seen.begin(), m_seen.end(), [](HWND w) { return !::IsWindow(w); }), m_seen.end());
     if (std::find(m_seen.begin(), m_seen.end(), hWnd) != m_seen.end())
         return;
+    if (FileDialogWindow::Recognise(hWnd)) {
+        m_seen.push_back(hWnd);
+        ::PostMessageA(m_helper, kMsgFileDialog, reinterpret_cast<WPARAM>(hWnd), 0);
+        return;
+    }
     if (!IsMessageBox(hWnd))
         return;
     m_seen.push_back(hWnd);
@@ -228,12 +235,38 @@ void MessageBoxWatcher::TryDismiss()
         ::PostMessageA(m_helper, kMsgDismiss, 0, 0);
 }
 
+void MessageBoxWatcher::AnswerFileDialog(HWND dialog)
+{
+    if (!::IsWindow(dialog))
+        return;
+    // The dialog fills its lists from messages of its own; answer after them.
+    if (PostedOrSentWaiting()) {
+        ::PostMessageA(m_helper, kMsgFileDialog, reinterpret_cast<WPARAM>(dialog), 0);
+        return;
+    }
+    const FileDialogWindow window(dialog);
+    m_fileDialogs.push_back(window.Title());
+    std::string path;
+    if (!m_fileAnswers.empty()) {
+        path = m_fileAnswers.front();
+        m_fileAnswers.erase(m_fileAnswers.begin());
+    }
+    if (path.empty())
+        window.Cancel();
+    else
+        window.Choose(path);
+}
+
 LRESULT CALLBACK MessageBoxWatcher::HelperProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     auto* self = reinterpret_cast<MessageBoxWatcher*>(::GetWindowLongPtrA(hWnd, GWLP_USERDATA));
     if (self != nullptr) {
         if (message == kMsgShown) {
             self->OnShown(reinterpret_cast<HWND>(wParam));
+            return 0;
+        }
+        if (message == kMsgFileDialog) {
+            self->AnswerFileDialog(reinterpret_cast<HWND>(wParam));
             return 0;
         }
         if (message == kMsgDismiss || (message == WM_TIMER && wParam == kPollTimer)) {

@@ -43,6 +43,13 @@ public:
     // a box dismissed by the timeout is marked timedOut.
     void SetDismissWhen(std::function<bool()> condition, DWORD timeoutMs = 10000);
 
+    // File dialogs opened on this thread are answered too, each with the next
+    // queued path typed in and OK pressed; an empty path, or none queued,
+    // cancels it.
+    void QueueFileAnswer(const std::string& path) { m_fileAnswers.push_back(path); }
+    // Titles of the file dialogs answered, in order.
+    const std::vector<std::string>& FileDialogs() const { return m_fileDialogs; }
+
     const std::vector<MessageBoxRecord>& Boxes() const { return m_boxes; }
     void Clear() { m_boxes.clear(); }
 
@@ -65,6 +72,7 @@ private:
     void OnActivate(HWND hWnd);
     void OnShown(HWND box);
     void TryDismiss();
+    void AnswerFileDialog(HWND dialog);
 
     HHOOK m_hook = nullptr;
     HWND m_helper = nullptr;
@@ -76,4 +84,6 @@ private:
     std::function<bool()> m_dismissWhen;
     DWORD m_timeoutMs = 10000;
     int m_answer = IDOK;
+    std::vector<std::string> m_fileAnswers;
+    std::vector<std::string> m_fileDialogs;
 };

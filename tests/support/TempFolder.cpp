@@ -49,11 +49,32 @@ void TempFolder::Remove(const std::string& folder)
 std::string TempFolder::Write(const std::string& name, const std::string& text) const
 {
     const std::string path = File(name);
+    WriteTo(path, text);
+    return path;
+}
+
+void TempFolder::WriteTo(const std::string& path, const std::string& text)
+{
     if (std::FILE* file = std::fopen(path.c_str(), "wb")) {
         std::fwrite(text.data(), 1, text.size(), file);
         std::fclose(file);
     }
-    return path;
+}
+
+std::vector<std::string> TempFolder::Files() const
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    const HANDLE search = ::FindFirstFileA((m_path + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const std::string name = found.cFileName;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    } while (::FindNextFileA(search, &found));
+    ::FindClose(search);
+    return names;
 }
 
 std::string TempFolder::Read(const std::string& path)

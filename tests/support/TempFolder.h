@@ -4,6 +4,7 @@
 // behind and never see each other's files.
 
 #include <string>
+#include <vector>
 
 class TempFolder {
 public:
@@ -17,6 +18,10 @@ public:
     const std::string& Path() const { return m_path; }
     // Writes `text` as the file `name`, byte for byte; returns its path.
     std::string Write(const std::string& name, const std::string& text) const;
+    // Writes `text` to the file at `path`, byte for byte.
+    static void WriteTo(const std::string& path, const std::string& text);
+    // The names of the files in the folder.
+    std::vector<std::string> Files() const;
     // A file's whole content; empty when it cannot be read.
     static std::string Read(const std::string& path);
 

@@ -1,0 +1,160 @@
+// The service panel's commands: single bytes, the whole image, QC data files,
+// the auto-burn file and the write delay.
+//
+// They work inside the access that the tablet's arrival opened, and send no
+// access request of their own.
+
+#include "UpdateDlg.h"
+
+#include "PanelText.h"
+
+#include <cctype>
+
+namespace {
+
+const char kQcFileFilter[] = "QC Data Files(*.tqc)|*.tqc|All Files(*.*)|*.*||";
+// Given without the dot: a name typed without an extension gets ".tqc".
+const char kQcFileExtension[] = "tqc";
+const DWORD kOpenFlags =
+    OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_NOREADONLYRETURN | OFN_NONETWORKBUTTON | OFN_LONGNAMES;
+// No overwrite prompt: saving over the file last loaded is the usual case.
+const DWORD kSaveFlags = OFN_HIDEREADONLY | OFN_NOREADONLYRETURN | OFN_NONETWORKBUTTON | OFN_LONGNAMES;
+
+bool HasDigit(const std::string& text)
+{
+    for (char c : text) {
+        if (std::isdigit(static_cast<unsigned char>(c)))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+void CUpdateDlg::OnGet()
+{
+    UpdateData(TRUE);
+    int address = 0;
+    if (AddressFromBox(false, address)) {
+        const BYTE value = m_eeprom.ReadByte(address);
+        m_strDataRead = PanelText::GetResult(value);
+    }
+    UpdateData(FALSE);
+}
+
+void CUpdateDlg::OnSet()
+{
+    UpdateData(TRUE);
+    int address = 0;
+    if (!AddressFromBox(true, address)) {
+        // Nothing was set, so the Exit/Set switch stays where it was.
+        UpdateData(FALSE);
+        return;
+    }
+    const int value = static_cast<int>(GetDlgItemInt(IDC_SET_VALUE, nullptr, TRUE));
+    // Only the low 8 bits travel; a value outside 0..255 therefore never
+    // counts as set, whatever reads back.
+    const BYTE written = m_eeprom.WriteByte(address, static_cast<BYTE>(value));
+    const BYTE readBack = m_eeprom.ReadByte(address);
+    m_strDataRead = PanelText::SetResult(readBack, written != 0 && value == readBack);
+    UpdateData(FALSE);
+    EnableExitButton(m_eeprom.m_pDevice ? TRUE : FALSE);
+}
+
+void CUpdateDlg::OnGetAll()
+{
+    m_lbDump.ResetContent();
+    m_eeprom.ReadAll();
+    FillDump();
+}
+
+void CUpdateDlg::OnSetAll()
+{
+    if (RefuseUnreadImage(false))
+        return;
+    m_eeprom.WriteAll();
+}
+
+void CUpdateDlg::OnLoad()
+{
+    std::string path;
+    if (!ChooseQcFile(true, path))
+        return;
+    m_lbDump.ResetContent();
+    QcDataFile::LoadResult outcome = QcDataFile::LoadResult::Valid;
+    m_eeprom.LoadImage(path.c_str(), &outcome);
+    FillDump();
+    // The damaged file is loaded all the same, as it always was; the operator
+    // must not take the zeros it leaves for an image.
+    if (outcome != QcDataFile::LoadResult::Valid)
+        AfxMessageBox(PanelText::LoadProblem(outcome, path).c_str(), MB_OK | MB_ICONEXCLAMATION);
+}
+
+void CUpdateDlg::OnSave()
+{
+    std::string path;
+    if (!ChooseQcFile(false, path))
+        return;
+    if (RefuseUnreadImage(true))
+        return;
+    if (!m_eeprom.SaveImage(path.c_str()))
+        AfxMessageBox(PanelText::SaveFailed(path).c_str(), MB_OK | MB_ICONHAND);
+}
+
+void CUpdateDlg::OnAutoBurn()
+{
+    UpdateData(TRUE);
+    m_strAutoBurnFile.clear();
+    if (m_bAutoBurn) {
+        std::string path;
+        if (ChooseQcFile(true, path))
+            m_strAutoBurnFile = path;
+    }
+    if (m_strAutoBurnFile.empty())
+        m_bAutoBurn = FALSE;
+    UpdateData(FALSE);
+}
+
+// Runs on every keystroke in the field, so an entry the exchange refuses
+// keeps the delay that was in force before it.
+void CUpdateDlg::OnWriteDelayChanged()
+{
+    UpdateData(TRUE);
+    ApplyWriteDelay();
+}
+
+// An address beyond the EEPROM would be sent to the tablet as a different
+// one (only its low bits travel), so it is refused before any transfer. A
+// number too large for the box's conversion (which then yields 0) is refused
+// too; a box with no number at all still means address 0.
+bool CUpdateDlg::AddressFromBox(bool writing, int& address)
+{
+    BOOL translated = FALSE;
+    address = static_cast<int>(GetDlgItemInt(IDC_ADDRESS, &translated, TRUE));
+    const bool overflowed = !translated && HasDigit(GetDlgItemText(IDC_ADDRESS));
+    if (overflowed || address < 0 || address > 255) {
+        m_strDataRead = PanelText::AddressRefused(writing);
+        return false;
+    }
+    return true;
+}
+
+bool CUpdateDlg::ChooseQcFile(bool open, std::string& path)
+{
+    CFileDialog dialog(open ? TRUE : FALSE, kQcFileExtension, "", open ? kOpenFlags : kSaveFlags,
+                       kQcFileFilter, this);
+    if (dialog.DoModal() != IDOK)
+        return false;
+    path = dialog.GetPathName();
+    return !path.empty();
+}
+
+// A failed read leaves the report id, 4, in the buffer; sending or saving it
+// as data would put a byte the tablet never held into the tablet or a file.
+bool CUpdateDlg::RefuseUnreadImage(bool saving)
+{
+    if (!m_eeprom.AnyReadFailed())
+        return false;
+    AfxMessageBox(PanelText::UnreadBytesRefused(saving).c_str(), MB_OK | MB_ICONHAND);
+    return true;
+}

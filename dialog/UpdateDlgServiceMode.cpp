@@ -1,0 +1,54 @@
+// The service mode: the dialog opened as a service station, with the whole
+// panel shown and usable, instead of running the one-shot update.
+
+#include "UpdateDlg.h"
+
+namespace {
+
+const char kServiceCaption[] = "Update - service mode";
+
+// The panel's controls span 7..453 x 8..313 dialog units; this frame holds
+// them with a margin.
+constexpr int kPanelWidthDlu = 460;
+constexpr int kPanelHeightDlu = 320;
+
+} // namespace
+
+void CUpdateDlg::StartServiceMode()
+{
+    SetWindowText(kServiceCaption);
+
+    // The template keeps the panel hidden and disabled; here every control is
+    // the operator's. Exit and Set then follow the tablet, from its arrival on.
+    for (HWND child = ::GetWindow(m_hWnd, GW_CHILD); child != nullptr;
+         child = ::GetWindow(child, GW_HWNDNEXT)) {
+        ::EnableWindow(child, TRUE);
+        ::ShowWindow(child, SW_SHOWNA);
+    }
+
+    RECT client = {0, 0, kPanelWidthDlu, kPanelHeightDlu};
+    ::MapDialogRect(m_hWnd, &client);
+    const DWORD style = static_cast<DWORD>(::GetWindowLongPtrA(m_hWnd, GWL_STYLE));
+    const DWORD exStyle = static_cast<DWORD>(::GetWindowLongPtrA(m_hWnd, GWL_EXSTYLE));
+    ::AdjustWindowRectEx(&client, style, FALSE, exStyle);
+    const int width = client.right - client.left;
+    const int height = client.bottom - client.top;
+
+    // Centred on the work area of the screen the dialog opened on.
+    RECT work = {0, 0, width, height};
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof(monitor);
+    if (::GetMonitorInfoA(::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTONEAREST), &monitor))
+        work = monitor.rcWork;
+    const int x = work.left + ((work.right - work.left) - width) / 2;
+    const int y = work.top + ((work.bottom - work.top) - height) / 2;
+    ::SetWindowPos(m_hWnd, nullptr, x > work.left ? x : work.left, y > work.top ? y : work.top, width,
+                   height, SWP_NOZORDER | SWP_NOACTIVATE);
+
+    FillPickers();
+    ApplyWriteDelay();
+
+    // A tablet already plugged in is taken up as if it had just arrived;
+    // posted, so that the operator sees the panel while it is read.
+    ::PostMessageA(m_hWnd, WM_TABLET_ARRIVED, 0, 0);
+}

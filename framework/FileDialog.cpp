@@ -1,0 +1,67 @@
+#include "FileDialog.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "WinApp.h"
+#include "Wnd.h"
+
+namespace {
+
+// Long enough for any path the dialog can return with OFN_LONGNAMES; a
+// longer choice makes the dialog fail rather than cut the path short.
+constexpr size_t kPathChars = 4096;
+
+} // namespace
+
+CFileDialog::CFileDialog(BOOL openFileDialog, const char* defaultExt, const char* fileName, DWORD flags,
+                         const char* filter, CWnd* parent)
+    : m_ofn{}, m_bOpenFileDialog(openFileDialog), m_pParentWnd(parent), m_fileName(kPathChars, '\0')
+{
+    if (defaultExt != nullptr)
+        m_strDefExt = defaultExt;
+    if (fileName != nullptr) {
+        const size_t length = std::min(std::strlen(fileName), m_fileName.size() - 1);
+        std::copy(fileName, fileName + length, m_fileName.begin());
+    }
+    if (filter != nullptr) {
+        // The system wants each string NUL-terminated and the list ended by
+        // an empty string; "|" is the readable form of those NULs.
+        m_filter.assign(filter, filter + std::strlen(filter));
+        for (char& c : m_filter) {
+            if (c == '|')
+                c = '\0';
+        }
+        m_filter.push_back('\0');
+        m_filter.push_back('\0');
+    }
+
+    m_ofn.lStructSize = sizeof(m_ofn);
+    m_ofn.lpstrFilter = m_filter.empty() ? nullptr : m_filter.data();
+    m_ofn.nFilterIndex = 1;
+    m_ofn.lpstrFile = m_fileName.data();
+    m_ofn.nMaxFile = static_cast<DWORD>(m_fileName.size());
+    m_ofn.lpstrDefExt = m_strDefExt.empty() ? nullptr : m_strDefExt.c_str();
+    m_ofn.Flags = flags;
+}
+
+INT_PTR CFileDialog::DoModal()
+{
+    HWND owner = m_pParentWnd != nullptr ? m_pParentWnd->GetSafeHwnd() : nullptr;
+    if (owner == nullptr) {
+        const CWinApp* app = AfxGetApp();
+        if (app != nullptr && app->m_pMainWnd != nullptr)
+            owner = app->m_pMainWnd->GetSafeHwnd();
+    }
+    m_ofn.hwndOwner = owner;
+    m_ofn.hInstance = AfxGetInstanceHandle();
+    const BOOL chosen = m_bOpenFileDialog ? ::GetOpenFileNameA(&m_ofn) : ::GetSaveFileNameA(&m_ofn);
+    return chosen ? IDOK : IDCANCEL;
+}
+
+std::string CFileDialog::GetPathName() const
+{
+    if (m_ofn.lpstrFile == nullptr)
+        return std::string();
+    return std::string(m_ofn.lpstrFile, ::strnlen(m_ofn.lpstrFile, m_ofn.nMaxFile));
+}

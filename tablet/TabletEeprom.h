@@ -9,6 +9,7 @@
 #include "DeviceNotification.h"
 #include "HidDeviceRecord.h"
 #include "HidSystem.h"
+#include "TransferObserver.h"
 
 #include <array>
 #include <bitset>
@@ -44,6 +45,9 @@ public:
     // Whether the Get Feature for `address` failed during the last ReadAll
     // (ReadByte then returned the report id, 4, which is not tablet data).
     bool ReadFailedAt(unsigned address) const;
+    // Who is told of each transfer from now on (null: nobody). The observer
+    // must outlive its setting; returns the one set before.
+    TransferObserver* SetTransferObserver(TransferObserver* observer);
 
     // Device changes: 1 = a HID interface arrived while no tablet is open,
     // -1 = the open tablet is going away, 0 = nothing to do.
@@ -63,9 +67,12 @@ public:
 
 private:
     BOOL ReadByteChecked(int address, BYTE& value);
+    void PauseAfterWrite();
+    void Transferred();
     void BurnOnOpen(const char* qcFile);
 
     HidSystem& m_system;
     std::bitset<256> m_readFailed;
     BurnOutcome m_lastBurn = BurnOutcome::None;
+    TransferObserver* m_observer = nullptr;
 };

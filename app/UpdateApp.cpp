@@ -29,6 +29,7 @@ BOOL CUpdateApp::InitInstance()
 
     {
         CUpdateDlg dlg(*m_system);
+        PrepareDialog(dlg);
         m_pMainWnd = &dlg;
         dlg.DoModal();
         m_pMainWnd = nullptr;

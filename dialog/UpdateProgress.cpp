@@ -76,6 +76,7 @@ void CUpdateProgress::Step(int steps)
 {
     m_nDone += steps;
     ShowPosition();
+    Answer();
 }
 
 void CUpdateProgress::Finish()
@@ -86,14 +87,19 @@ void CUpdateProgress::Finish()
         m_nDone = end;
         ShowPosition();
     }
+    Answer();
 }
 
 void CUpdateProgress::OnTransfer()
 {
     ++m_nDone;
-    // The tick count is coarse, which is all a check against ghosting needs.
-    if (m_nDone - m_nShown >= kTransfersPerUpdate || ::GetTickCount() - m_lastAnswer >= kMaxQuietMs)
+    if (m_nDone - m_nShown >= kTransfersPerUpdate)
         ShowPosition();
+    // The tick count is coarse, which is all this needs.
+    if (::GetTickCount() - m_lastAnswer >= kAnswerEveryMs) {
+        ShowPosition();
+        Answer();
+    }
 }
 
 void CUpdateProgress::ShowPosition()
@@ -101,6 +107,10 @@ void CUpdateProgress::ShowPosition()
     m_nShown = m_nDone;
     if (m_hBar != nullptr)
         ::SendMessageA(m_hBar, PBM_SETPOS, static_cast<WPARAM>(m_nDone), 0);
+}
+
+void CUpdateProgress::Answer()
+{
     KeepAnswering();
     m_lastAnswer = ::GetTickCount();
 }

@@ -2,9 +2,9 @@
 // A line of text and a progress bar in a dialog, advanced by the tablet's
 // transfers while a long operation blocks the dialog's thread.
 //
-// While it counts, each few transfers it moves the bar and lets the thread
-// retrieve messages, so that Windows never takes the window for hung (it does
-// after 5 s without): keyboard and mouse input is taken off the queue and
+// While it counts, it moves the bar every few transfers and, every few tens
+// of milliseconds, lets the thread retrieve messages, so that Windows never
+// takes the window for hung (it does after 5 s without): keyboard and mouse input is taken off the queue and
 // dropped, paint is dispatched, and messages other threads send (device
 // changes) are delivered by the retrieval itself. No posted message is
 // dispatched: those wait for the next message loop, as they would if the
@@ -45,10 +45,12 @@ public:
     // TransferObserver
     void OnTransfer() override;
 
-    // The bar moves after at most this many transfers, and the thread looks
-    // at its queue at least then, or after kMaxQuietMs when transfers are slow.
+    // The bar moves after at most this many transfers; the thread looks at
+    // its queue after a transfer once kAnswerEveryMs have passed since it last
+    // did (often enough for the eye, and rarely enough that a burst of fast
+    // reads is not slowed by repainting), and always when counting ends.
     static constexpr int kTransfersPerUpdate = 8;
-    static constexpr DWORD kMaxQuietMs = 100;
+    static constexpr DWORD kAnswerEveryMs = 50;
 
     // Drops queued input and dispatches paint only (see above).
     static void KeepAnswering();
@@ -56,6 +58,7 @@ public:
 private:
     void Detach();
     void ShowPosition();
+    void Answer();
 
     HWND m_hLine = nullptr;
     HWND m_hBar = nullptr;

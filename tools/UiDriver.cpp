@@ -116,6 +116,27 @@ void UiDriver::Scan(DWORD processId)
             found = m_windows.emplace(window, Track(window)).first;
         if (found->second.isMessageBox)
             Advance(window, found->second);
+        else
+            ReadStaticTexts(window);
+    }
+}
+
+// Read on every scan, as a window may change its line while it runs.
+void UiDriver::ReadStaticTexts(HWND window)
+{
+    for (HWND child = ::GetWindow(window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
+    {
+        char className[16] = {};
+        ::GetClassNameA(child, className, sizeof(className));
+        if (::lstrcmpiA(className, "Static") != 0 || !::IsWindowVisible(child))
+            continue;
+        const std::string text = MessageBoxWindow::ReadText(child);
+        auto& seen = m_result.otherWindowTexts;
+        if (text.empty() || std::find(seen.begin(), seen.end(), text) != seen.end())
+            continue;
+        seen.push_back(text);
+        if (m_options.onWindowText)
+            m_options.onWindowText(MessageBoxWindow::ReadText(window), text);
     }
 }
 

@@ -31,6 +31,9 @@ struct UiRunOptions
     bool pressOk = true;
     // Called once per box, after it has been read and before it is answered.
     std::function<void(const SeenMessageBox&)> onMessageBox;
+    // Called once per distinct text of a visible static control in another
+    // visible window (a progress window's line, say), as it is first seen.
+    std::function<void(const std::string& caption, const std::string& text)> onWindowText;
 };
 
 enum class RunOutcome
@@ -47,6 +50,7 @@ struct UiRunResult
     DWORD startError = 0;             // when StartFailed: CreateProcessA's last error
     std::vector<SeenMessageBox> messageBoxes;
     std::vector<std::string> otherWindows;  // titles of other visible top-level windows, once each
+    std::vector<std::string> otherWindowTexts;  // their static texts, each distinct one once
     SIZE_T peakWorkingSetBytes = 0;   // when Exited: the program's peak working set
     SIZE_T peakPrivateBytes = 0;      // and its peak private (committed) memory
 };
@@ -74,6 +78,7 @@ private:
     void SampleMemory(HANDLE process);
     TrackedWindow Track(HWND window);
     void Advance(HWND window, TrackedWindow& tracked);
+    void ReadStaticTexts(HWND window);
     void Settle(TrackedWindow& tracked);
     void Forget();
 

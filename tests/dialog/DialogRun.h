@@ -44,7 +44,8 @@ struct DialogRun {
 using WhileBoxOpen = std::function<void(SimHidSystem&, CUpdateDlg&, const MessageBoxRecord&)>;
 
 // With `clickExitDuringWrite`, a mouse click on Exit is posted to the dialog
-// once the write has begun, as an impatient user's would be queued.
+// once the write has begun, as an impatient user's would be queued; only such
+// a run records the progress bar's steps and the IDOK commands.
 DialogRun RunUpdateDialog(SimHidSystem& sim, WhileBoxOpen whileBoxOpen = {},
                           bool clickExitDuringWrite = false);
 

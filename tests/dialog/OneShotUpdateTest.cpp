@@ -119,7 +119,10 @@ TEST(OneShotUpdate, EachOutcomeShowsOneBoxWithItsTextIconAndResult)
         SimHidSystem sim;
         outcome.setUp(sim);
         // The box must not go unseen: in front, owned by the shown update
-        // window, whose taskbar button leads back to it.
+        // window, whose taskbar button leads back to it. (Wine hands the box
+        // the foreground with or without MB_SETFOREGROUND, even after another
+        // thread took it, so here inFront guards against the box opening
+        // behind its own window, not against focus-stealing protection.)
         bool inFront = false, ownerShown = false, ownerInTaskbar = false;
         HWND dialog = nullptr;
         const DialogRun run =

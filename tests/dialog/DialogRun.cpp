@@ -4,6 +4,8 @@
 
 #include <commctrl.h>
 
+#include <cstdlib>
+
 namespace {
 
 // Hook procedures have no context argument; one run at a time records here.
@@ -55,6 +57,14 @@ void RecordProgress(HWND bar, int position)
     step.end = static_cast<int>(::SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
     step.writes = CallsOf(*g_sim, "SetFeature").size();
     step.dialogVisible = ::IsWindowVisible(dialog) != FALSE;
+    RECT window{};
+    ::GetWindowRect(dialog, &window);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    ::GetMonitorInfoA(::MonitorFromWindow(dialog, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const RECT& work = monitor.rcWork;
+    step.dialogCentred = std::abs((window.left + window.right) - (work.left + work.right)) <= 2 &&
+                         std::abs((window.top + window.bottom) - (work.top + work.bottom)) <= 2;
     step.texts = VisibleStaticTexts(dialog);
     step.boxOpen = MessageBoxOpen();
     g_run->progress.push_back(step);

@@ -24,6 +24,7 @@ struct ProgressStep {
     int end = 0;                    // the bar's upper limit
     size_t writes = 0;              // SetFeature calls the tablet had seen by then
     bool dialogVisible = false;
+    bool dialogCentred = false;     // on its monitor's work area, to a pixel
     std::vector<std::string> texts; // the dialog's visible static texts
     bool boxOpen = false;           // a message box was open
 };

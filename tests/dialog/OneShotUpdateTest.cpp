@@ -166,6 +166,7 @@ TEST(OneShotUpdate, ProgressWindowFromTheFirstTransferToTheFinalBox)
     const ProgressStep& first = run.progress.front();
     EXPECT_EQ(0u, first.writes);
     EXPECT_TRUE(first.dialogVisible);
+    EXPECT_TRUE(first.dialogCentred);
     EXPECT_EQ(std::vector<std::string>{"Updating the tablet. Do not unplug it."}, first.texts);
 
     // Moving forward at least every 8 of the 770 transfers, and full before

@@ -9,3 +9,10 @@
 #include <string>
 
 std::unique_ptr<HidSystem> CreateHidSystem(std::string* error);
+
+class CUpdateDlg;
+
+// Last changes to the dialog before it runs. The product makes none; the demo
+// executable takes the write delay from TABLETSIM_WRITE_DELAY_MS (1..20), so
+// that the benchmark can time the update at other delays.
+void PrepareDialog(CUpdateDlg& dlg);

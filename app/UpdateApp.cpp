@@ -63,6 +63,7 @@ BOOL CUpdateApp::InitInstance()
         // Shift held at start, or the switch, opens the service station;
         // otherwise the one-shot update runs as it always has.
         dlg.m_bServiceMode = ShiftHeld() || ServiceSwitchGiven(m_lpCmdLine);
+        PrepareDialog(dlg);
         m_pMainWnd = &dlg;
         dlg.DoModal();
         m_pMainWnd = nullptr;

@@ -6,3 +6,5 @@ std::unique_ptr<HidSystem> CreateHidSystem(std::string* /*error*/)
 {
     return std::make_unique<Win32HidSystem>();
 }
+
+void PrepareDialog(CUpdateDlg& /*dlg*/) {}

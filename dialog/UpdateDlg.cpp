@@ -16,6 +16,11 @@ const char kUpdatedText[] =
     "Tablet firmware has been updated,\n please plug in the tablet USB cable again.";
 const char kFailedText[] = "Tablet firmware has been updated failed,\n please try again.";
 
+// The update window's own line, while the tablet is written and once it ends.
+const char kUpdatingLine[] = "Updating the tablet. Do not unplug it.";
+const char kEndedLine[] = "The update has ended.";
+const char kNotUpdatedLine[] = "The tablet was not updated.";
+
 // The tablet needs time after the last write before it answers reads of the
 // new content.
 constexpr DWORD kSettleMs = 300;
@@ -25,6 +30,20 @@ constexpr int kValueEntries = 256;
 
 // Room for the identity string; only its first four characters are judged.
 constexpr ULONG kIdentityBufferBytes = 64;
+
+// The progress bar counts the update's transfers (identity, first read, access
+// request, write, read-back) and the settling wait as this many more.
+constexpr int kImageBytes = 256;
+constexpr int kSettleSteps = 30;
+constexpr int kUpdateSteps = 1 + kImageBytes + 1 + kImageBytes + kSettleSteps + kImageBytes;
+
+// The update window's layout in dialog units: a margin, the line, the bar.
+constexpr int kMargin = 7;
+constexpr int kWindowWidth = 200;
+constexpr int kLineHeight = 10;
+constexpr int kBarTop = 21;
+constexpr int kBarHeight = 10;
+constexpr int kWindowHeight = kBarTop + kBarHeight + kMargin;
 
 } // namespace
 
@@ -92,10 +111,18 @@ BOOL CUpdateDlg::OnInitDialog()
 
     m_eeprom.Open(m_hWnd, nullptr);
     if (!m_eeprom.m_pDevice) {
+        ShowUpdateWindow(kNotUpdatedLine, false);
         EndWithMessage(kNoTabletText, MB_ICONHAND, 0);
         return TRUE;
     }
+
+    // From the first transfer on, the user sees what is happening and is
+    // told not to unplug the tablet.
+    ShowUpdateWindow(kUpdatingLine, true);
+    m_progress.Start(m_eeprom, kUpdateSteps);
     if (!IsSupportedTablet()) {
+        m_progress.ShowBar(false);
+        m_progress.SetText(kNotUpdatedLine);
         EndWithMessage(kUnsupportedText, MB_ICONHAND, 0);
         return TRUE;
     }
@@ -119,6 +146,7 @@ BOOL CUpdateDlg::OnInitDialog()
     m_eeprom.WriteAll();
 
     m_system.Sleep(kSettleMs);
+    m_progress.Step(kSettleSteps);
     m_eeprom.ReadAll();
 
     // The access stays open and no EndAccess is sent: the user is asked to
@@ -181,10 +209,54 @@ bool CUpdateDlg::ImageMatchesDefault() const
     return true;
 }
 
+// The box comes to the front (the user may have clicked elsewhere during the
+// update, and focus-stealing protection would otherwise open it behind) and is
+// owned by the visible update window, whose taskbar button leads to it.
 void CUpdateDlg::EndWithMessage(const char* text, UINT icon, int result)
 {
-    AfxMessageBox(text, MB_OK | icon);
+    m_progress.Finish();
+    if (m_progress.IsCreated() && ::IsWindowVisible(m_progress.Bar()))
+        m_progress.SetText(kEndedLine);
+    AfxMessageBox(text, MB_OK | icon | MB_SETFOREGROUND);
     EndDialog(result);
+}
+
+// The template's frame holds only Set and Exit, which do nothing for the
+// one-shot update: they are hidden, and the window sized for the line and bar
+// created here. The template stays as it is; the service station lays the
+// dialog out its own way.
+void CUpdateDlg::ShowUpdateWindow(const char* line, bool withBar)
+{
+    if (!m_progress.IsCreated()) {
+        RECT lineRect = {kMargin, kMargin, kWindowWidth - kMargin, kMargin + kLineHeight};
+        RECT barRect = {kMargin, kBarTop, kWindowWidth - kMargin, kBarTop + kBarHeight};
+        RECT client = {0, 0, kWindowWidth, kWindowHeight};
+        ::MapDialogRect(m_hWnd, &lineRect);
+        ::MapDialogRect(m_hWnd, &barRect);
+        ::MapDialogRect(m_hWnd, &client);
+        m_progress.Create(m_hWnd, lineRect, barRect);
+
+        ::ShowWindow(GetDlgItem(IDOK), SW_HIDE);
+        ::ShowWindow(GetDlgItem(IDC_SET), SW_HIDE);
+
+        const DWORD style = static_cast<DWORD>(::GetWindowLongPtrA(m_hWnd, GWL_STYLE));
+        const DWORD exStyle = static_cast<DWORD>(::GetWindowLongPtrA(m_hWnd, GWL_EXSTYLE));
+        ::AdjustWindowRectEx(&client, style, FALSE, exStyle);
+        const int width = client.right - client.left;
+        const int height = client.bottom - client.top;
+        MONITORINFO monitor{};
+        monitor.cbSize = sizeof(monitor);
+        ::GetMonitorInfoA(::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTOPRIMARY), &monitor);
+        const RECT& work = monitor.rcWork;
+        ::SetWindowPos(m_hWnd, nullptr, work.left + (work.right - work.left - width) / 2,
+                       work.top + (work.bottom - work.top - height) / 2, width, height,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    m_progress.SetText(line);
+    m_progress.ShowBar(withBar);
+    ::ShowWindow(m_hWnd, SW_SHOWNORMAL);
+    ::SetForegroundWindow(m_hWnd);
+    ::UpdateWindow(m_hWnd);
 }
 
 // The delay in force follows the fields but never leaves 1..20 ms (0 with the

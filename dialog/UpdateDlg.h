@@ -7,6 +7,7 @@
 #include "Framework.h"
 #include "HidSystem.h"
 #include "TabletEeprom.h"
+#include "UpdateProgress.h"
 #include "resource.h"
 
 #include <string>
@@ -83,6 +84,9 @@ private:
     void FillPickers();
     bool ImageMatchesDefault() const;
     void EndWithMessage(const char* text, UINT icon, int result);
+    // Turns the dialog into the update's own window, centred on the screen:
+    // one line of text and, when `withBar`, the progress bar.
+    void ShowUpdateWindow(const char* line, bool withBar);
     // Puts the fields' write delay in force, kept within 0..20 ms.
     void ApplyWriteDelay();
 
@@ -105,6 +109,12 @@ private:
 
     // Service mode.
     void StartServiceMode();
+    // The service station's long commands show the one-shot update's line and
+    // bar in the panel, counting `transfers`; nothing outside the station.
+    void BeginPanelProgress(const char* line, int transfers);
+    void EndPanelProgress();
 
     HidSystem& m_system;
+    // After m_eeprom, so that it lets go of the eeprom before that goes.
+    CUpdateProgress m_progress;
 };

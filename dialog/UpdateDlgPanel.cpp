@@ -15,6 +15,7 @@ namespace {
 const char kQcFileFilter[] = "QC Data Files(*.tqc)|*.tqc|All Files(*.*)|*.*||";
 // Given without the dot: a name typed without an extension gets ".tqc".
 const char kQcFileExtension[] = "tqc";
+const char kWritingLine[] = "Writing the tablet. Do not unplug it.";
 const DWORD kOpenFlags =
     OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_NOREADONLYRETURN | OFN_NONETWORKBUTTON | OFN_LONGNAMES;
 // No overwrite prompt: saving over the file last loaded is the usual case.
@@ -72,7 +73,9 @@ void CUpdateDlg::OnSetAll()
 {
     if (RefuseUnreadImage(false))
         return;
+    BeginPanelProgress(kWritingLine, static_cast<int>(m_eeprom.m_image.size()));
     m_eeprom.WriteAll();
+    EndPanelProgress();
 }
 
 void CUpdateDlg::OnLoad()

@@ -9,6 +9,8 @@ namespace {
 
 const char kBurnVerified[] = "OK!";
 const char kBurnFailed[] = "Error!!";
+const char kBurningLine[] = "Burning the file into the tablet. Do not unplug it.";
+const char kReadingLine[] = "Reading the tablet.";
 
 } // namespace
 
@@ -37,8 +39,12 @@ LRESULT CUpdateDlg::OnTabletArrived(WPARAM, LPARAM)
         return 0;
     m_lbDump.ResetContent();
     const bool autoBurn = m_bAutoBurn != FALSE;
+    // The burn (two access requests and 256 writes), the verification and
+    // the dump's reads (256 each at most), and the access request between.
+    BeginPanelProgress(autoBurn ? kBurningLine : kReadingLine, autoBurn ? 2 + 256 + 1 + 512 : 1 + 256);
     m_eeprom.Open(m_hWnd, autoBurn ? m_strAutoBurnFile.c_str() : nullptr);
     TakeUpOpenedTablet(autoBurn);
+    EndPanelProgress();
     return 0;
 }
 

@@ -274,3 +274,19 @@ void SimHidSystem::Sleep(DWORD milliseconds)
 {
     m_bus->Sleep(milliseconds);
 }
+
+BOOL SimHidSystem::QueryPerformanceCounter(LARGE_INTEGER* count)
+{
+    if (count == nullptr)
+        return FALSE;
+    count->QuadPart = m_bus->Clock().ReadCounter();
+    return TRUE;
+}
+
+BOOL SimHidSystem::QueryPerformanceFrequency(LARGE_INTEGER* frequency)
+{
+    if (frequency == nullptr)
+        return FALSE;
+    frequency->QuadPart = m_bus->Clock().CounterFrequency();
+    return TRUE;
+}

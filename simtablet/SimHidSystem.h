@@ -114,6 +114,8 @@ public:
     BOOL UnregisterDeviceNotification(HDEVNOTIFY notification) override;
     DWORD GetTickCount() override;
     void Sleep(DWORD milliseconds) override;
+    BOOL QueryPerformanceCounter(LARGE_INTEGER* count) override;
+    BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) override;
 
 private:
     std::unique_ptr<SimBus> m_bus;

@@ -2,8 +2,8 @@
 // The device side of the operating system, as one interface.
 //
 // Everything the tablet link and the dialog ask of Windows' HID class driver,
-// device setup API, device-path file I/O, device notifications and tick clock
-// goes through this class. Win32HidSystem forwards each call to the real
+// device setup API, device-path file I/O, device notifications and clocks goes
+// through this class. Win32HidSystem forwards each call to the real
 // function; SimHidSystem serves the same calls from a simulated USB bus.
 // Methods carry the Windows names and signatures one to one, so code written
 // against this interface reads like the Win32 calls it makes.
@@ -49,7 +49,10 @@ public:
                                                    DWORD flags) = 0;
     virtual BOOL UnregisterDeviceNotification(HDEVNOTIFY notification) = 0;
 
-    // kernel32.dll, the clock that paces writes
+    // kernel32.dll, the clocks. The high-resolution counter paces writes;
+    // Sleep gives the tablet its settling time.
     virtual DWORD GetTickCount() = 0;
     virtual void Sleep(DWORD milliseconds) = 0;
+    virtual BOOL QueryPerformanceCounter(LARGE_INTEGER* count) = 0;
+    virtual BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) = 0;
 };

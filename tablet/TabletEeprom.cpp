@@ -62,8 +62,10 @@ BYTE CTabletEeprom::GetIndexedString(ULONG index, PVOID buffer, ULONG length)
 {
     if (!m_pDevice)
         return 0;
-    return static_cast<BYTE>(
-        m_system.HidD_GetIndexedString(m_pDevice->handle, index, buffer, length));
+    const BYTE result =
+        static_cast<BYTE>(m_system.HidD_GetIndexedString(m_pDevice->handle, index, buffer, length));
+    Transferred();
+    return result;
 }
 
 // FALSE only when a Get Feature was made and failed. With no tablet open no
@@ -141,6 +143,7 @@ void CTabletEeprom::ReadAll()
         const bool lost = hadDevice && !m_pDevice;
         m_readFailed[address] = !ReadByteChecked(address, value) || lost;
         m_image[address] = value;
+        Transferred();
     }
 }
 
@@ -148,16 +151,46 @@ void CTabletEeprom::WriteAll()
 {
     for (int address = 0; address < static_cast<int>(m_image.size()); ++address) {
         WriteByte(address, m_image[address]);
-        // The tablet needs time to commit each byte to its EEPROM. The pause
-        // is a busy wait on the tick count, which advances in steps of the
-        // system timer's period (10-16 ms on most machines), so a pause can
-        // run up to one step longer than asked, never shorter. The unsigned
-        // difference stays right across the counter's wrap after 49.7 days.
-        if (m_nWriteDelay != 0) {
-            const DWORD start = m_system.GetTickCount();
-            while (m_system.GetTickCount() - start < m_nWriteDelay) {
-            }
+        PauseAfterWrite();
+    }
+}
+
+// The tablet needs time to commit each byte to its EEPROM, so the pause after
+// a write is never shorter than the delay. It is a busy wait on the
+// high-resolution counter: the tick count moves in steps of the system
+// timer's period (10 to 16 ms; irregularly under Wine), so a pause measured on
+// it ends anywhere from almost at once to a whole step late. The observer is
+// told inside the pause, whose time it uses; only a paint slower than the
+// delay lengthens the pause. No messages are pumped here.
+void CTabletEeprom::PauseAfterWrite()
+{
+    if (m_nWriteDelay == 0) {
+        Transferred();
+        return;
+    }
+    LARGE_INTEGER frequency{};
+    LARGE_INTEGER start{};
+    if (!m_system.QueryPerformanceFrequency(&frequency) || frequency.QuadPart <= 0 ||
+        !m_system.QueryPerformanceCounter(&start)) {
+        // Windows has had the counter since XP. Should it ever be missing, a
+        // pause on the tick count that waits one timer step more is long
+        // enough, if not exact.
+        const DWORD kTimerStepMs = 16;
+        const DWORD begin = m_system.GetTickCount();
+        Transferred();
+        while (m_system.GetTickCount() - begin < m_nWriteDelay + kTimerStepMs) {
         }
+        return;
+    }
+    // Rounded up, and in two parts so that no product can overflow.
+    const LONGLONG delay = m_nWriteDelay;
+    const LONGLONG wanted =
+        delay / 1000 * frequency.QuadPart + (delay % 1000 * frequency.QuadPart + 999) / 1000;
+    Transferred();
+    LARGE_INTEGER now = start;
+    while (now.QuadPart - start.QuadPart < wanted) {
+        if (!m_system.QueryPerformanceCounter(&now))
+            break;
     }
 }
 
@@ -170,10 +203,25 @@ BOOL CTabletEeprom::VerifyAll()
         BYTE value = 0;
         // A failed read leaves the report id in the buffer; where the image
         // holds 4 that would pass for a match.
-        if (!ReadByteChecked(address, value) || value != m_image[address])
+        const BOOL read = ReadByteChecked(address, value);
+        Transferred();
+        if (!read || value != m_image[address])
             return FALSE;
     }
     return TRUE;
+}
+
+TransferObserver* CTabletEeprom::SetTransferObserver(TransferObserver* observer)
+{
+    TransferObserver* previous = m_observer;
+    m_observer = observer;
+    return previous;
+}
+
+void CTabletEeprom::Transferred()
+{
+    if (m_observer != nullptr)
+        m_observer->OnTransfer();
 }
 
 bool CTabletEeprom::ReadFailedAt(unsigned address) const

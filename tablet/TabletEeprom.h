@@ -10,6 +10,7 @@
 #include "HidDeviceRecord.h"
 #include "HidSystem.h"
 #include "QcDataFile.h"
+#include "TransferObserver.h"
 
 #include <array>
 #include <bitset>
@@ -50,6 +51,10 @@ public:
     // LoadImage or burn replaces the buffer.
     bool AnyReadFailed() const { return m_readFailed.any(); }
 
+    // Who is told of each transfer from now on (null: nobody). The observer
+    // must outlive its setting; returns the one set before.
+    TransferObserver* SetTransferObserver(TransferObserver* observer);
+
     // Device changes: 1 = a HID interface arrived while no tablet is open, or
     // the removal of our tablet was refused and it is there to reopen; -1 =
     // the open tablet is going away; 0 = nothing to do. A report about the
@@ -80,6 +85,8 @@ public:
 
 private:
     BOOL ReadByteChecked(int address, BYTE& value);
+    void PauseAfterWrite();
+    void Transferred();
     void BurnOnOpen(const char* qcFile);
 
     bool IsOurHandleReport(const DEV_BROADCAST_HANDLE& report) const;
@@ -88,4 +95,5 @@ private:
     bool m_bRemovalPending = false;
     std::bitset<256> m_readFailed;
     BurnOutcome m_lastBurn = BurnOutcome::None;
+    TransferObserver* m_observer = nullptr;
 };

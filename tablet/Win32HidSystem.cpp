@@ -102,3 +102,13 @@ void Win32HidSystem::Sleep(DWORD milliseconds)
 {
     ::Sleep(milliseconds);
 }
+
+BOOL Win32HidSystem::QueryPerformanceCounter(LARGE_INTEGER* count)
+{
+    return ::QueryPerformanceCounter(count);
+}
+
+BOOL Win32HidSystem::QueryPerformanceFrequency(LARGE_INTEGER* frequency)
+{
+    return ::QueryPerformanceFrequency(frequency);
+}

@@ -35,4 +35,6 @@ public:
 
     DWORD GetTickCount() override;
     void Sleep(DWORD milliseconds) override;
+    BOOL QueryPerformanceCounter(LARGE_INTEGER* count) override;
+    BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) override;
 };

@@ -79,16 +79,30 @@ bool UiDriver::Start()
     // Down before the program starts, so that its first look finds it held.
     if (m_options.holdShift)
         m_shift = std::make_unique<HeldKey>(static_cast<WORD>(VK_SHIFT));
-    // CreateProcessA may write into the command line.
-    std::vector<char> commandLine(m_options.commandLine.begin(), m_options.commandLine.end());
-    commandLine.push_back('\0');
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION started = {};
-    if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0,
-                          environment.empty() ? nullptr : &environment[0],
-                          m_options.workingDirectory.empty() ? nullptr : m_options.workingDirectory.c_str(),
-                          &startup, &started))
+    // Wine, on a loaded machine, now and then fails a process start with
+    // ERROR_INTERNAL_ERROR and succeeds when asked again; any other error is
+    // the answer.
+    BOOL created = FALSE;
+    for (int attempt = 0; attempt < 3 && !created; ++attempt)
+    {
+        if (attempt > 0)
+        {
+            if (::GetLastError() != ERROR_INTERNAL_ERROR)
+                break;
+            ::Sleep(200);
+        }
+        // CreateProcessA may write into the command line: a fresh copy each time.
+        std::vector<char> commandLine(m_options.commandLine.begin(), m_options.commandLine.end());
+        commandLine.push_back('\0');
+        created = ::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0,
+                                   environment.empty() ? nullptr : &environment[0],
+                                   m_options.workingDirectory.empty() ? nullptr : m_options.workingDirectory.c_str(),
+                                   &startup, &started);
+    }
+    if (!created)
     {
         m_result.startError = ::GetLastError();
         m_shift.reset();
@@ -173,6 +187,27 @@ void UiDriver::Scan(DWORD processId)
             Advance(window, found->second);
         else if (found->second.isFileDialog)
             AnswerFileDialog(window, found->second);
+        else
+            ReadStaticTexts(window);
+    }
+}
+
+// Read on every scan, as a window may change its line while it runs.
+void UiDriver::ReadStaticTexts(HWND window)
+{
+    for (HWND child = ::GetWindow(window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
+    {
+        char className[16] = {};
+        ::GetClassNameA(child, className, sizeof(className));
+        if (::lstrcmpiA(className, "Static") != 0 || !::IsWindowVisible(child))
+            continue;
+        const std::string text = MessageBoxWindow::ReadText(child);
+        auto& seen = m_result.otherWindowTexts;
+        if (text.empty() || std::find(seen.begin(), seen.end(), text) != seen.end())
+            continue;
+        seen.push_back(text);
+        if (m_options.onWindowText)
+            m_options.onWindowText(MessageBoxWindow::ReadText(window), text);
     }
 }
 

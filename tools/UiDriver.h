@@ -37,6 +37,9 @@ struct UiRunOptions
     bool holdShift = false;
     // Called once per box, after it has been read and before it is answered.
     std::function<void(const SeenMessageBox&)> onMessageBox;
+    // Called once per distinct text of a visible static control in another
+    // visible window (a progress window's line, say), as it is first seen.
+    std::function<void(const std::string& caption, const std::string& text)> onWindowText;
 };
 
 enum class RunOutcome
@@ -54,6 +57,7 @@ struct UiRunResult
     std::vector<SeenMessageBox> messageBoxes;
     std::vector<std::string> otherWindows;  // titles of other visible top-level windows, once each
     std::vector<std::string> fileDialogs;   // titles of the file dialogs shown, in order
+    std::vector<std::string> otherWindowTexts;  // their static texts, each distinct one once
     SIZE_T peakWorkingSetBytes = 0;   // when Exited: the program's peak working set
     SIZE_T peakPrivateBytes = 0;      // and its peak private (committed) memory
 };
@@ -100,6 +104,7 @@ private:
     void SampleMemory(HANDLE process);
     TrackedWindow Track(HWND window);
     void Advance(HWND window, TrackedWindow& tracked);
+    void ReadStaticTexts(HWND window);
     void Settle(TrackedWindow& tracked);
     void Forget();
     void AnswerFileDialog(HWND window, TrackedWindow& tracked);

@@ -115,6 +115,12 @@ int main(int argc, char** argv)
         std::printf("%s\n", FormatMessageBoxLine(box).c_str());
         std::fflush(stdout);
     };
+    // Like other windows' captions, their texts are kept off the report proper.
+    options.onWindowText = [](const std::string& caption, const std::string& text) {
+        std::fprintf(stderr, "Window caption=\"%s\" text=\"%s\"\n", EscapeReportText(caption).c_str(),
+                     EscapeReportText(text).c_str());
+        std::fflush(stderr);
+    };
 
     const DWORD timeoutMs = options.timeoutMs;
     UiDriver driver(std::move(options));

@@ -146,9 +146,27 @@ TEST(OneShotUpdate, EachOutcomeShowsOneBoxWithItsTextIconAndResult)
         SCOPED_TRACE(testing::Message() << "row " << row << ": " << outcome.what);
         SimHidSystem sim;
         outcome.setUp(sim);
-        const DialogRun run = RunUpdateDialog(sim);
+        // The box must not go unseen: in front, owned by the shown update
+        // window, whose taskbar button leads back to it. (Wine hands the box
+        // the foreground with or without MB_SETFOREGROUND, even after another
+        // thread took it, so here inFront guards against the box opening
+        // behind its own window, not against focus-stealing protection.)
+        bool inFront = false, ownerShown = false, ownerInTaskbar = false;
+        HWND dialog = nullptr;
+        const DialogRun run =
+            RunUpdateDialog(sim, [&](SimHidSystem&, CUpdateDlg& dlg, const MessageBoxRecord&) {
+                dialog = dlg.m_hWnd;
+                const HWND front = ::GetForegroundWindow();
+                inFront = front != nullptr && front != dialog && ::GetWindow(front, GW_OWNER) == dialog;
+                ownerShown = ::IsWindowVisible(dialog) != FALSE;
+                ownerInTaskbar = (::GetWindowLongPtrA(dialog, GWL_EXSTYLE) & WS_EX_APPWINDOW) != 0;
+            });
 
         ASSERT_EQ(1u, run.boxes.size());
+        EXPECT_EQ(dialog, run.boxes[0].owner) << "owned by the dialog";
+        EXPECT_TRUE(inFront) << "the box is the foreground window";
+        EXPECT_TRUE(ownerShown);
+        EXPECT_TRUE(ownerInTaskbar);
         EXPECT_EQ(kCaption, run.boxes[0].caption);
         EXPECT_EQ(outcome.text, run.boxes[0].text);
         EXPECT_EQ(outcome.icon, run.boxes[0].icon)
@@ -159,6 +177,49 @@ TEST(OneShotUpdate, EachOutcomeShowsOneBoxWithItsTextIconAndResult)
         // The dialog's end releases everything: no handle, no registration.
         EXPECT_EQ(0u, sim.RegistrationCount());
     }
+}
+
+TEST(OneShotUpdate, ProgressWindowFromTheFirstTransferToTheFinalBox)
+{
+    SimHidSystem sim;
+    Healthy(sim);
+    const DialogRun run = RunUpdateDialog(sim, {}, true);
+    ASSERT_EQ(1u, run.boxes.size());
+    EXPECT_EQ(kUpdated, run.boxes[0].text);
+    ASSERT_FALSE(run.progress.empty());
+
+    // Shown with its warning before the first write.
+    const ProgressStep& first = run.progress.front();
+    EXPECT_EQ(0u, first.writes);
+    EXPECT_TRUE(first.dialogVisible);
+    EXPECT_TRUE(first.dialogCentred);
+    EXPECT_EQ(std::vector<std::string>{"Updating the tablet. Do not unplug it."}, first.texts);
+
+    // Moving forward at least every 8 of the 770 transfers, and full before
+    // the box.
+    const unsigned transfers = static_cast<unsigned>(CallsOf(sim, "GetFeature").size() +
+                                                     CallsOf(sim, "SetFeature").size() +
+                                                     CallsOf(sim, "GetIndexedString").size());
+    EXPECT_EQ(770u, transfers);
+    EXPECT_GE(run.progress.size(), transfers / 8);
+    size_t backwards = 0;
+    for (size_t i = 1; i < run.progress.size(); ++i) {
+        if (run.progress[i].position < run.progress[i - 1].position)
+            ++backwards;
+    }
+    EXPECT_EQ(0u, backwards) << "the bar never moves back";
+    const ProgressStep& last = run.progress.back();
+    EXPECT_EQ(last.end, last.position);
+    EXPECT_FALSE(last.boxOpen);
+    EXPECT_TRUE(last.dialogVisible);
+
+    // The click on Exit posted during the write was dropped: no exit, and no
+    // end of access that leaving would have sent.
+    EXPECT_TRUE(run.clickPosted);
+    EXPECT_EQ(0u, run.exitCommandsBeforeBox);
+    EXPECT_EQ(IDOK, run.result);
+    for (const SimTraceEntry& entry : CallsOf(sim, "GetIndexedString"))
+        EXPECT_NE("21", entry.arguments.substr(0, 2));
 }
 
 TEST(OneShotUpdate, WithNoTabletNoTransferIsMade)

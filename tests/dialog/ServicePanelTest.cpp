@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <commctrl.h>
+
 #include <array>
 #include <cstdio>
 #include <string>
@@ -62,6 +64,8 @@ TEST(ServicePanel, OpensAsAServiceStationAndTakesUpThePluggedTablet)
         EXPECT_EQ("Update - service mode", dlg.GetWindowText());
         for (HWND child = ::GetWindow(dlg.m_hWnd, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
             const int id = ::GetDlgCtrlID(child);
+            if (id == 0)
+                continue; // the long commands' progress line and bar, shown while they run
             EXPECT_TRUE(::IsWindowVisible(child)) << "control " << id;
             if (id != IDOK) {
                 EXPECT_TRUE(::IsWindowEnabled(child)) << "control " << id;
@@ -411,6 +415,57 @@ TEST(ServicePanel, TheWriteDelayFollowsEachKeystrokeAndStaysWithinRange)
                 EXPECT_EQ(static_cast<UINT>(MB_ICONEXCLAMATION), box.icon);
             }
             EXPECT_EQ(step.delay, dlg.m_eeprom.m_nWriteDelay);
+        }
+    });
+}
+
+// "Set All" and the burn on arrival block the station for seconds: the panel
+// shows what is happening while they run, and nothing once they are done.
+TEST(ServicePanel, TheLongCommandsShowTheirProgressInThePanel)
+{
+    TempFolder folder;
+    const std::string good = folder.File("burn.tqc");
+    TempFolder::WriteTo(good, QcText(Pattern(0x40, 1)));
+
+    struct Seen {
+        bool barVisible = false;
+        int position = -1;
+        std::string line;
+    };
+    SimHidSystem sim;
+    sim.AddDevice(SimDeviceConfig{});
+    RunServiceDialog(sim, [&](SimHidSystem& bus, CUpdateDlg& dlg, MessageBoxWatcher& watcher) {
+        const HWND bar = ::FindWindowExA(dlg.m_hWnd, nullptr, "msctls_progress32", nullptr);
+        ASSERT_NE(nullptr, bar);
+        std::vector<Seen> seen; // at the 128th write of each command
+        unsigned writes = 0;
+        bus.SetTraceObserver([&](const SimTraceEntry& entry) {
+            if (entry.call != "SetFeature" || ++writes % 256 != 128)
+                return;
+            Seen now;
+            now.barVisible = ::IsWindowVisible(bar) != FALSE;
+            now.position = static_cast<int>(::SendMessageA(bar, PBM_GETPOS, 0, 0));
+            const HWND line = ::GetWindow(bar, GW_HWNDPREV);
+            now.line = AfxGetWindowText(line);
+            seen.push_back(now);
+        });
+
+        Click(dlg, IDC_SET_ALL);
+        EXPECT_FALSE(::IsWindowVisible(bar)) << "hidden once Set All is done";
+        watcher.QueueFileAnswer(good);
+        Click(dlg, IDC_AUTO_BURN);
+        bus.Unplug("Tablet");
+        ASSERT_TRUE(PumpUntil([&] { return !dlg.m_eeprom.m_pDevice; }));
+        bus.Plug("Tablet");
+        ASSERT_TRUE(PumpUntil([&] { return TextOf(dlg, IDC_RESULT) == "OK!"; }));
+        EXPECT_FALSE(::IsWindowVisible(bar)) << "hidden once the burn is done";
+        bus.SetTraceObserver({});
+
+        ASSERT_EQ(2u, seen.size());
+        for (const Seen& command : seen) {
+            EXPECT_TRUE(command.barVisible);
+            EXPECT_GT(command.position, 0) << "the bar moves while the tablet is written";
+            EXPECT_NE(std::string::npos, command.line.find("Do not unplug")) << command.line;
         }
     });
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "WinApp.h"
+#include "Version.h"
 #include "resource.h"
 
 namespace {
@@ -89,8 +90,8 @@ TEST(Resources, VersionRecord)
         { "CompanyName", "TabletUpdate project" },
         { "ProductName", "TabletUpdate" },
         { "FileDescription", "Tablet EEPROM update" },
-        { "FileVersion", "1.0.0.0" },
-        { "ProductVersion", "1.0.0.0" },
+        { "FileVersion", TABLETUPDATE_VERSION_TEXT },
+        { "ProductVersion", TABLETUPDATE_VERSION_TEXT },
         { "OriginalFilename", "TabletUpdate.exe" },
     };
     for (const Row& row : rows)
@@ -99,8 +100,9 @@ TEST(Resources, VersionRecord)
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(::VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
+    EXPECT_EQ(fixed->dwFileVersionMS,
+              static_cast<DWORD>(TABLETUPDATE_VERSION_MAJOR << 16 | TABLETUPDATE_VERSION_MINOR));
+    EXPECT_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(TABLETUPDATE_VERSION_PATCH << 16));
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
 }
 
@@ -113,6 +115,9 @@ TEST(Resources, ManifestRunsAsInvoker)
     // Windows 10/11 and 7, the two ends of what the program is built for.
     EXPECT_NE(manifest.find("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"), std::string::npos);
     EXPECT_NE(manifest.find("{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"), std::string::npos);
+    // The visual style and the progress bar come from Common Controls 6.
+    EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
+              std::string::npos);
 }
 
 // A title string (id 0xE000, in string block 0xE000 / 16 + 1) would caption

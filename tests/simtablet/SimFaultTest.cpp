@@ -130,19 +130,38 @@ TEST(Clock, VirtualMovesOnlyWhenMoved)
     SimHidSystem sim;
     EXPECT_EQ(sim.ClockKind(), SimClockKind::Virtual);
     EXPECT_EQ(sim.GetTickCount(), 0u);
-    EXPECT_EQ(sim.GetTickCount(), 1u);
-    EXPECT_EQ(sim.Now(), 2u);
+    EXPECT_EQ(sim.GetTickCount(), 0u) << "the tick count moves in whole timer steps";
+    EXPECT_EQ(sim.Now(), 2u) << "each reading moves the clock 1 ms";
     sim.Sleep(100);
     EXPECT_EQ(sim.Now(), 102u);
     sim.Advance(1000);
     EXPECT_EQ(sim.Now(), 1102u);
 
-    // A busy wait on the tick count, as the write pacing does, ends.
+    // A busy wait on the tick count ends, but measures in steps of 15.625 ms:
+    // started at 1102 (the step from 1093.75), this 10 ms pause ends at 1111.
+    const DWORD begin = sim.Now();
     const DWORD start = sim.GetTickCount();
+    EXPECT_EQ(start, 1093u);
     unsigned readings = 0;
     while (sim.GetTickCount() - start < 10)
         ++readings;
-    EXPECT_EQ(readings, 9u);
+    EXPECT_EQ(readings, 7u);
+    EXPECT_EQ(sim.Now() - begin, 9u) << "shorter than asked, as on Windows";
+
+    // The high-resolution counter: 10 MHz, 7 us a reading, following the clock.
+    LARGE_INTEGER frequency{};
+    LARGE_INTEGER first{};
+    LARGE_INTEGER second{};
+    LARGE_INTEGER third{};
+    ASSERT_TRUE(sim.QueryPerformanceFrequency(&frequency));
+    EXPECT_EQ(frequency.QuadPart, 10000000);
+    ASSERT_TRUE(sim.QueryPerformanceCounter(&first));
+    ASSERT_TRUE(sim.QueryPerformanceCounter(&second));
+    EXPECT_EQ(second.QuadPart - first.QuadPart, 70);
+    EXPECT_EQ(first.QuadPart / 10000, sim.Now()) << "the same time as the clock's";
+    sim.Sleep(3);
+    ASSERT_TRUE(sim.QueryPerformanceCounter(&third));
+    EXPECT_EQ(third.QuadPart - second.QuadPart, 30070);
 }
 
 // A device that arrives later, seen by a real window through a real loop.

@@ -59,6 +59,14 @@ public:
     BOOL UnregisterDeviceNotification(HDEVNOTIFY notification) override;
     DWORD GetTickCount() override { return m_inner.GetTickCount(); }
     void Sleep(DWORD milliseconds) override { m_inner.Sleep(milliseconds); }
+    BOOL QueryPerformanceCounter(LARGE_INTEGER* count) override
+    {
+        return m_inner.QueryPerformanceCounter(count);
+    }
+    BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) override
+    {
+        return m_inner.QueryPerformanceFrequency(frequency);
+    }
 
 private:
     bool Fails(const std::string& call) const { return failCalls.count(call) != 0; }

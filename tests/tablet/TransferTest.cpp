@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <functional>
 
 namespace {
 
@@ -104,23 +106,55 @@ TEST(Transfer, AccessRequestsUseStrings20And21)
     EXPECT_EQ(strings[1].arguments.substr(0, 2), "21");
 }
 
-TEST(Transfer, WriteAllPacingOnTheTickCount)
+// An observer that counts, and takes `busyMs` of the clock each time.
+struct CountingObserver : TransferObserver {
+    CountingObserver(SimHidSystem& sim, DWORD busyMs) : sim(sim), busyMs(busyMs) {}
+    void OnTransfer() override
+    {
+        ++count;
+        sim.Advance(busyMs);
+    }
+    SimHidSystem& sim;
+    DWORD busyMs;
+    unsigned count = 0;
+};
+
+// The simulated tick count moves in 15.625 ms steps as Windows' does, so a
+// pause measured on it would come out shorter than the delay here too.
+TEST(Transfer, WriteAllPacesEveryByteOnTheCounter)
 {
-    const DWORD delays[] = {0, 1, 10, 20};
-    for (DWORD delay : delays) {
-        SCOPED_TRACE(testing::Message() << "delay " << delay);
+    struct Row {
+        int row;
+        DWORD delay;
+        DWORD observerMs; // time the observer takes inside each pause
+        DWORD gap;        // shortest and longest gap between two writes, in ms
+        DWORD longest;
+    };
+    const Row rows[] = {
+        {1, 0, 0, 0, 0},   {2, 1, 0, 1, 2},  {3, 10, 0, 10, 11}, {4, 20, 0, 20, 21},
+        {5, 10, 4, 10, 11}, // the observer's time is part of the pause
+        {6, 10, 25, 25, 26}, // a slow observer lengthens it
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << r.row << ": delay " << r.delay
+                                        << ", observer " << r.observerMs << " ms");
         OpenTablet t;
         ASSERT_TRUE(t.opened);
         t.eeprom.BeginAccess();
         for (unsigned a = 0; a < 256; ++a)
             t.eeprom.m_image[a] = static_cast<BYTE>(255 - a);
-        t.eeprom.m_nWriteDelay = delay;
+        t.eeprom.m_nWriteDelay = r.delay;
+        CountingObserver observer(t.sim, r.observerMs);
+        t.eeprom.SetTransferObserver(&observer);
         t.sim.ClearTrace();
 
         t.eeprom.WriteAll();
         const DWORD end = t.sim.Now();
+        EXPECT_EQ(observer.count, 256u);
         const auto writes = TraceOf(t.sim, "SetFeature");
         ASSERT_EQ(writes.size(), 256u);
+        DWORD shortest = 0xFFFFFFFF;
+        DWORD longest = 0;
         for (size_t i = 0; i < writes.size(); ++i) {
             // Ascending addresses: codes 8..255, then 0..7.
             const unsigned code = std::stoul(writes[i].arguments.substr(3, 2), nullptr, 16);
@@ -128,21 +162,54 @@ TEST(Transfer, WriteAllPacingOnTheTickCount)
             if (i == 0)
                 continue;
             const DWORD gap = writes[i].timeMs - writes[i - 1].timeMs;
-            if (delay == 0) {
-                EXPECT_EQ(gap, 0u) << "write " << i;
-            } else {
-                EXPECT_GE(gap, delay) << "write " << i;
-            }
+            shortest = std::min(shortest, gap);
+            longest = std::max(longest, gap);
         }
+        EXPECT_EQ(shortest, r.gap);
+        EXPECT_LE(longest, r.longest) << "at most about a millisecond longer";
         // The pause follows the last byte too.
-        if (delay != 0) {
-            EXPECT_GE(end - writes.back().timeMs, delay);
-        } else {
-            EXPECT_EQ(end, writes.back().timeMs);
-        }
+        EXPECT_GE(end - writes.back().timeMs, r.gap);
         for (unsigned a = 0; a < 256; ++a)
             ASSERT_EQ(t.sim.Eeprom("Tablet")[a], 255 - a) << "address " << a;
     }
+}
+
+// One call per transfer of the whole-image operations and per string request,
+// none for the single-byte ones; none once the observer is taken away.
+TEST(Transfer, TheObserverHearsOfEachTransfer)
+{
+    OpenTablet t;
+    ASSERT_TRUE(t.opened);
+    CountingObserver observer(t.sim, 0);
+    EXPECT_EQ(t.eeprom.SetTransferObserver(&observer), nullptr);
+    struct Row {
+        const char* what;
+        std::function<void()> run;
+        unsigned calls;
+    };
+    const Row rows[] = {
+        {"BeginAccess", [&] { t.eeprom.BeginAccess(); }, 1},
+        {"ReadAll", [&] { t.eeprom.ReadAll(); }, 256},
+        {"WriteAll", [&] { t.eeprom.WriteAll(); }, 256},
+        {"VerifyAll, all equal", [&] { EXPECT_EQ(t.eeprom.VerifyAll(), TRUE); }, 256},
+        {"VerifyAll, differs at 9",
+         [&] {
+             t.eeprom.m_image[9] ^= 1;
+             EXPECT_EQ(t.eeprom.VerifyAll(), FALSE);
+         },
+         10},
+        {"ReadByte and WriteByte", [&] { t.eeprom.WriteByte(3, t.eeprom.ReadByte(3)); }, 0},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        observer.count = 0;
+        r.run();
+        EXPECT_EQ(observer.count, r.calls);
+    }
+    EXPECT_EQ(t.eeprom.SetTransferObserver(nullptr), &observer);
+    observer.count = 0;
+    t.eeprom.ReadAll();
+    EXPECT_EQ(observer.count, 0u);
 }
 
 TEST(Transfer, VerifyAllStopsAtTheFirstDifference)

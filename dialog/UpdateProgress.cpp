@@ -1,0 +1,136 @@
+#include "UpdateProgress.h"
+
+#include <commctrl.h>
+
+namespace {
+
+// Input the window must not act on while the tablet is busy; taking it off
+// the queue also keeps it from being acted on later, when it means nothing.
+const UINT kInputRanges[][2] = {
+    {WM_KEYFIRST, WM_KEYLAST},
+    {WM_MOUSEFIRST, WM_MOUSELAST},
+    {WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK},
+};
+
+// A window whose paint does not validate would be handed WM_PAINT for ever.
+constexpr int kMaxPaintsPerAnswer = 16;
+
+} // namespace
+
+CUpdateProgress::~CUpdateProgress()
+{
+    Detach();
+}
+
+bool CUpdateProgress::Create(HWND parent, const RECT& line, const RECT& bar)
+{
+    if (m_hLine != nullptr || parent == nullptr)
+        return false;
+    // The bar is a common control; registering its class is all this needs.
+    INITCOMMONCONTROLSEX classes{};
+    classes.dwSize = sizeof(classes);
+    classes.dwICC = ICC_PROGRESS_CLASS;
+    ::InitCommonControlsEx(&classes);
+
+    const HINSTANCE instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrA(parent, GWLP_HINSTANCE));
+    m_hLine = ::CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
+                                line.left, line.top, line.right - line.left, line.bottom - line.top,
+                                parent, nullptr, instance, nullptr);
+    m_hBar = ::CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE | PBS_SMOOTH, bar.left,
+                               bar.top, bar.right - bar.left, bar.bottom - bar.top, parent, nullptr,
+                               instance, nullptr);
+    if (m_hLine == nullptr || m_hBar == nullptr)
+        return false;
+    const LRESULT font = ::SendMessageA(parent, WM_GETFONT, 0, 0);
+    ::SendMessageA(m_hLine, WM_SETFONT, static_cast<WPARAM>(font), FALSE);
+    return true;
+}
+
+void CUpdateProgress::SetText(const char* text)
+{
+    if (m_hLine != nullptr)
+        ::SetWindowTextA(m_hLine, text);
+}
+
+void CUpdateProgress::ShowBar(bool show)
+{
+    if (m_hBar != nullptr)
+        ::ShowWindow(m_hBar, show ? SW_SHOWNA : SW_HIDE);
+}
+
+void CUpdateProgress::Start(CTabletEeprom& eeprom, int totalSteps)
+{
+    Detach();
+    m_nDone = 0;
+    m_nShown = 0;
+    if (m_hBar != nullptr) {
+        ::SendMessageA(m_hBar, PBM_SETRANGE32, 0, totalSteps > 0 ? totalSteps : 1);
+        ::SendMessageA(m_hBar, PBM_SETPOS, 0, 0);
+    }
+    m_pEeprom = &eeprom;
+    m_pPrevious = eeprom.SetTransferObserver(this);
+    m_lastAnswer = ::GetTickCount();
+}
+
+void CUpdateProgress::Step(int steps)
+{
+    m_nDone += steps;
+    ShowPosition();
+    Answer();
+}
+
+void CUpdateProgress::Finish()
+{
+    Detach();
+    if (m_hBar != nullptr) {
+        const int end = static_cast<int>(::SendMessageA(m_hBar, PBM_GETRANGE, FALSE, 0));
+        m_nDone = end;
+        ShowPosition();
+    }
+    Answer();
+}
+
+void CUpdateProgress::OnTransfer()
+{
+    ++m_nDone;
+    if (m_nDone - m_nShown >= kTransfersPerUpdate)
+        ShowPosition();
+    // The tick count is coarse, which is all this needs.
+    if (::GetTickCount() - m_lastAnswer >= kAnswerEveryMs) {
+        ShowPosition();
+        Answer();
+    }
+}
+
+void CUpdateProgress::ShowPosition()
+{
+    m_nShown = m_nDone;
+    if (m_hBar != nullptr)
+        ::SendMessageA(m_hBar, PBM_SETPOS, static_cast<WPARAM>(m_nDone), 0);
+}
+
+void CUpdateProgress::Answer()
+{
+    KeepAnswering();
+    m_lastAnswer = ::GetTickCount();
+}
+
+void CUpdateProgress::KeepAnswering()
+{
+    MSG msg;
+    for (const auto& range : kInputRanges) {
+        while (::PeekMessageA(&msg, nullptr, range[0], range[1], PM_REMOVE)) {
+        }
+    }
+    for (int i = 0; i < kMaxPaintsPerAnswer && ::PeekMessageA(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE); ++i)
+        ::DispatchMessageA(&msg);
+}
+
+void CUpdateProgress::Detach()
+{
+    if (m_pEeprom != nullptr) {
+        m_pEeprom->SetTransferObserver(m_pPrevious);
+        m_pEeprom = nullptr;
+        m_pPrevious = nullptr;
+    }
+}

@@ -1,0 +1,70 @@
+#pragma once
+// A line of text and a progress bar in a dialog, advanced by the tablet's
+// transfers while a long operation blocks the dialog's thread.
+//
+// While it counts, it moves the bar every few transfers and, every few tens
+// of milliseconds, lets the thread retrieve messages, so that Windows never
+// takes the window for hung (it does after 5 s without): keyboard and mouse input is taken off the queue and
+// dropped, paint is dispatched, and messages other threads send (device
+// changes) are delivered by the retrieval itself. No posted message is
+// dispatched: those wait for the next message loop, as they would if the
+// thread were blocked.
+//
+// The one-shot update shows it as the whole window; the service station can
+// place the same pair in its panel for its long commands.
+
+#include "TabletEeprom.h"
+#include "TransferObserver.h"
+
+#include <windows.h>
+
+class CUpdateProgress final : public TransferObserver {
+public:
+    CUpdateProgress() = default;
+    ~CUpdateProgress() override;
+    CUpdateProgress(const CUpdateProgress&) = delete;
+    CUpdateProgress& operator=(const CUpdateProgress&) = delete;
+
+    // The line and the bar as children of `parent` (which destroys them), at
+    // the given client rectangles; the line takes the parent's font. Once only.
+    bool Create(HWND parent, const RECT& line, const RECT& bar);
+    bool IsCreated() const { return m_hLine != nullptr; }
+    void SetText(const char* text);
+    void ShowBar(bool show);
+    HWND Line() const { return m_hLine; }
+    HWND Bar() const { return m_hBar; }
+
+    // Counts `totalSteps` from an empty bar, one step per transfer of
+    // `eeprom`, until Finish.
+    void Start(CTabletEeprom& eeprom, int totalSteps);
+    // Steps that are not transfers (a settling wait).
+    void Step(int steps);
+    // Fills the bar and stops counting; the bar's last position is painted.
+    void Finish();
+
+    // TransferObserver
+    void OnTransfer() override;
+
+    // The bar moves after at most this many transfers; the thread looks at
+    // its queue after a transfer once kAnswerEveryMs have passed since it last
+    // did (often enough for the eye, and rarely enough that a burst of fast
+    // reads is not slowed by repainting), and always when counting ends.
+    static constexpr int kTransfersPerUpdate = 8;
+    static constexpr DWORD kAnswerEveryMs = 50;
+
+    // Drops queued input and dispatches paint only (see above).
+    static void KeepAnswering();
+
+private:
+    void Detach();
+    void ShowPosition();
+    void Answer();
+
+    HWND m_hLine = nullptr;
+    HWND m_hBar = nullptr;
+    CTabletEeprom* m_pEeprom = nullptr;
+    TransferObserver* m_pPrevious = nullptr;
+    int m_nDone = 0;
+    int m_nShown = 0;
+    DWORD m_lastAnswer = 0;
+};

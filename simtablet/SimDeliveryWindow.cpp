@@ -62,15 +62,7 @@ void SimDeliveryWindow::Queue(SimDeviceChangeReport report)
 {
     Item item;
     item.report = std::move(report);
-    if (m_deciding != nullptr) {
-        m_deciding->push_back(std::move(item));
-        return;
-    }
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_queue.push_back(std::move(item));
-    }
-    m_changed.notify_all();
+    Enqueue(std::move(item));
 }
 
 void SimDeliveryWindow::QueueDecision(Decision decision)
@@ -78,6 +70,13 @@ void SimDeliveryWindow::QueueDecision(Decision decision)
     Item item;
     item.isDecision = true;
     item.decision = std::move(decision);
+    Enqueue(std::move(item));
+}
+
+// While a decision runs, what it queues goes right after it, ahead of
+// anything queued before; otherwise to the back, for the delivery thread.
+void SimDeliveryWindow::Enqueue(Item item)
+{
     if (m_deciding != nullptr) {
         m_deciding->push_back(std::move(item));
         return;

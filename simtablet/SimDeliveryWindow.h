@@ -63,6 +63,7 @@ private:
         bool denied = false;
     };
 
+    void Enqueue(Item item);
     static DWORD WINAPI ThreadMain(LPVOID self);
     void Deliver();
     void Decide();

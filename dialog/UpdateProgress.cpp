@@ -105,8 +105,22 @@ void CUpdateProgress::OnTransfer()
 void CUpdateProgress::ShowPosition()
 {
     m_nShown = m_nDone;
-    if (m_hBar != nullptr)
-        ::SendMessageA(m_hBar, PBM_SETPOS, static_cast<WPARAM>(m_nDone), 0);
+    if (m_hBar == nullptr)
+        return;
+    // The bar paints itself inside PBM_SETPOS. A read pass moves it thirty-
+    // two times in a few milliseconds, and under Wine each of those paints
+    // costs more than the reads themselves (measured: a 256-byte read pass
+    // took 20-36 ms instead of 2). So the position moves now and the paint
+    // waits for the next answer, at most kAnswerEveryMs away. A hidden bar is
+    // left alone: turning its redraw back on would show it.
+    const bool shown = (::GetWindowLongPtrA(m_hBar, GWL_STYLE) & WS_VISIBLE) != 0;
+    if (shown)
+        ::SendMessageA(m_hBar, WM_SETREDRAW, FALSE, 0);
+    ::SendMessageA(m_hBar, PBM_SETPOS, static_cast<WPARAM>(m_nDone), 0);
+    if (shown) {
+        ::SendMessageA(m_hBar, WM_SETREDRAW, TRUE, 0);
+        ::InvalidateRect(m_hBar, nullptr, FALSE);
+    }
 }
 
 void CUpdateProgress::Answer()

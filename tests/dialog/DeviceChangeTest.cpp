@@ -125,17 +125,6 @@ void ReplugWhileBusy(SimHidSystem& sim, CUpdateDlg&)
     Settle(sim);
 }
 
-// A valid QC data file for auto-burn; its image is what the tablet must hold.
-std::string WriteBurnFile(const std::array<BYTE, 256>& image)
-{
-    char folder[MAX_PATH] = {};
-    ::GetTempPathA(MAX_PATH, folder);
-    const std::string path = std::string(folder) + "devicechange-burn-" +
-                             std::to_string(::GetCurrentProcessId()) + ".tqc";
-    QcDataFile::Save(path.c_str(), image);
-    return path;
-}
-
 } // namespace
 
 TEST(DeviceChange, AMouseArrivingWhileNoTabletIsOpenPostsOneArrival)
@@ -447,10 +436,9 @@ TEST(DeviceChange, EachRemovalEndsWithTheTabletGoneOrOpenAgain)
         {"unplugged and replugged while busy, auto-burn on", false, true, ReplugWhileBusy, {R},
          true, "OK!"},
     };
-    std::array<BYTE, 256> image{};
-    for (unsigned address = 0; address < image.size(); ++address)
-        image[address] = static_cast<BYTE>(address ^ 0x5A);
-    const std::string burnFile = WriteBurnFile(image);
+    const BurnFiles files;
+    const std::string burnFile = files.folder.File("good");
+    const QcDataFile::Image image = BurnImage();
     int number = 0;
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << "row " << ++number << ": " << row.what);
@@ -491,5 +479,4 @@ TEST(DeviceChange, EachRemovalEndsWithTheTabletGoneOrOpenAgain)
         EXPECT_EQ(row.messages, run.tabletMessages);
         ExpectEveryAnswerZero(run);
     }
-    ::DeleteFileA(burnFile.c_str());
 }

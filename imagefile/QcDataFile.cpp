@@ -237,9 +237,14 @@ bool QcDataFile::Save(const char* path, const Image& image)
 
     // Other sections and the places of existing keys are kept: the copy
     // starts as the target itself.
-    if (::GetFileAttributesA(full.c_str()) != INVALID_FILE_ATTRIBUTES &&
-        !::CopyFileA(full.c_str(), scratchName, FALSE))
-        return false;
+    if (::GetFileAttributesA(full.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        if (!::CopyFileA(full.c_str(), scratchName, FALSE))
+            return false;
+        // CopyFile carries a read-only attribute over, and a read-only copy
+        // could be neither written nor deleted; the target's own attribute
+        // still refuses the replacement below.
+        ::SetFileAttributesA(scratchName, FILE_ATTRIBUTE_NORMAL);
+    }
 
     for (unsigned address = 0; address < image.size(); ++address) {
         char key[16];

@@ -230,33 +230,43 @@ void CUpdateDlg::ShowUpdateWindow(const char* line, bool withBar)
     if (!m_progress.IsCreated()) {
         RECT lineRect = {kMargin, kMargin, kWindowWidth - kMargin, kMargin + kLineHeight};
         RECT barRect = {kMargin, kBarTop, kWindowWidth - kMargin, kBarTop + kBarHeight};
-        RECT client = {0, 0, kWindowWidth, kWindowHeight};
         ::MapDialogRect(m_hWnd, &lineRect);
         ::MapDialogRect(m_hWnd, &barRect);
-        ::MapDialogRect(m_hWnd, &client);
         m_progress.Create(m_hWnd, lineRect, barRect);
 
         ::ShowWindow(GetDlgItem(IDOK), SW_HIDE);
         ::ShowWindow(GetDlgItem(IDC_SET), SW_HIDE);
 
-        const DWORD style = static_cast<DWORD>(::GetWindowLongPtrA(m_hWnd, GWL_STYLE));
-        const DWORD exStyle = static_cast<DWORD>(::GetWindowLongPtrA(m_hWnd, GWL_EXSTYLE));
-        ::AdjustWindowRectEx(&client, style, FALSE, exStyle);
-        const int width = client.right - client.left;
-        const int height = client.bottom - client.top;
-        MONITORINFO monitor{};
-        monitor.cbSize = sizeof(monitor);
-        ::GetMonitorInfoA(::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTOPRIMARY), &monitor);
-        const RECT& work = monitor.rcWork;
-        ::SetWindowPos(m_hWnd, nullptr, work.left + (work.right - work.left - width) / 2,
-                       work.top + (work.bottom - work.top - height) / 2, width, height,
-                       SWP_NOZORDER | SWP_NOACTIVATE);
+        ResizeCentred(kWindowWidth, kWindowHeight);
     }
     m_progress.SetText(line);
     m_progress.ShowBar(withBar);
     ::ShowWindow(m_hWnd, SW_SHOWNORMAL);
     ::SetForegroundWindow(m_hWnd);
     ::UpdateWindow(m_hWnd);
+}
+
+// Gives the dialog a client area of the given dialog units and centres it on
+// the work area of the screen it is on (never off its top-left corner).
+void CUpdateDlg::ResizeCentred(int widthDlu, int heightDlu)
+{
+    RECT client = {0, 0, widthDlu, heightDlu};
+    ::MapDialogRect(m_hWnd, &client);
+    const DWORD style = static_cast<DWORD>(::GetWindowLongPtrA(m_hWnd, GWL_STYLE));
+    const DWORD exStyle = static_cast<DWORD>(::GetWindowLongPtrA(m_hWnd, GWL_EXSTYLE));
+    ::AdjustWindowRectEx(&client, style, FALSE, exStyle);
+    const int width = client.right - client.left;
+    const int height = client.bottom - client.top;
+
+    RECT work = {0, 0, width, height};
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof(monitor);
+    if (::GetMonitorInfoA(::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTONEAREST), &monitor))
+        work = monitor.rcWork;
+    const int x = work.left + ((work.right - work.left) - width) / 2;
+    const int y = work.top + ((work.bottom - work.top) - height) / 2;
+    ::SetWindowPos(m_hWnd, nullptr, x > work.left ? x : work.left, y > work.top ? y : work.top, width,
+                   height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 // The delay in force follows the fields but never leaves 1..20 ms (0 with the

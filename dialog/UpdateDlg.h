@@ -87,6 +87,7 @@ private:
     // Turns the dialog into the update's own window, centred on the screen:
     // one line of text and, when `withBar`, the progress bar.
     void ShowUpdateWindow(const char* line, bool withBar);
+    void ResizeCentred(int widthDlu, int heightDlu);
     // Puts the fields' write delay in force, kept within 0..20 ms.
     void ApplyWriteDelay();
 

@@ -31,24 +31,7 @@ void CUpdateDlg::StartServiceMode()
         ::ShowWindow(child, SW_SHOWNA);
     }
 
-    RECT client = {0, 0, kPanelWidthDlu, kPanelHeightDlu};
-    ::MapDialogRect(m_hWnd, &client);
-    const DWORD style = static_cast<DWORD>(::GetWindowLongPtrA(m_hWnd, GWL_STYLE));
-    const DWORD exStyle = static_cast<DWORD>(::GetWindowLongPtrA(m_hWnd, GWL_EXSTYLE));
-    ::AdjustWindowRectEx(&client, style, FALSE, exStyle);
-    const int width = client.right - client.left;
-    const int height = client.bottom - client.top;
-
-    // Centred on the work area of the screen the dialog opened on.
-    RECT work = {0, 0, width, height};
-    MONITORINFO monitor = {};
-    monitor.cbSize = sizeof(monitor);
-    if (::GetMonitorInfoA(::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTONEAREST), &monitor))
-        work = monitor.rcWork;
-    const int x = work.left + ((work.right - work.left) - width) / 2;
-    const int y = work.top + ((work.bottom - work.top) - height) / 2;
-    ::SetWindowPos(m_hWnd, nullptr, x > work.left ? x : work.left, y > work.top ? y : work.top, width,
-                   height, SWP_NOZORDER | SWP_NOACTIVATE);
+    ResizeCentred(kPanelWidthDlu, kPanelHeightDlu);
 
     RECT line = kPanelLineDlu;
     RECT bar = kPanelBarDlu;

@@ -238,6 +238,13 @@ TEST(QcDataFile, FileShapes)
         {6, "empty file", "", Result::SectionMissing, 0},
         {7, "section with no keys", "[EEPROM DATA]\r\n[Next]\r\nValue042=7\r\n",
          Result::KeyMissing, 0},
+        // A longer name that starts with ours is another section to the
+        // reader: nothing loads from it.
+        {8, "keys in a section named longer", "[EEPROM DATA 2]" + good.substr(13),
+         Result::SectionMissing, 0},
+        // The reader trims blanks inside the brackets, so this is our section.
+        {9, "blanks around the section name", "[  EEPROM DATA\t]" + good.substr(13),
+         Result::Valid, 7},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(testing::Message() << "row " << r.row << ": " << r.what);

@@ -242,7 +242,8 @@ bool QcDataFile::Save(const char* path, const Image& image)
             return false;
         // CopyFile carries a read-only attribute over, and a read-only copy
         // could be neither written nor deleted; the target's own attribute
-        // still refuses the replacement below.
+        // still refuses the replacement below. (Wine 8.0 carries it only to
+        // a file that CopyFile creates, so under Wine the copy stays writable.)
         ::SetFileAttributesA(scratchName, FILE_ATTRIBUTE_NORMAL);
     }
 
@@ -257,8 +258,15 @@ bool QcDataFile::Save(const char* path, const Image& image)
     // Where the system caches profile files, this writes the copy out first.
     ::WritePrivateProfileStringA(nullptr, nullptr, nullptr, scratchName);
 
-    // Fails, leaving the target as it was, when the target is read-only or
-    // held open by another program.
+    // Windows refuses to rename over a read-only file (access denied); Wine
+    // 8.0 renames over it all the same, as root and as anyone else. Checked
+    // here, just before the replacement, the attribute keeps the file as it
+    // was on both, a file made read-only while the keys were written included.
+    const DWORD targetAttributes = ::GetFileAttributesA(full.c_str());
+    if (targetAttributes != INVALID_FILE_ATTRIBUTES && (targetAttributes & FILE_ATTRIBUTE_READONLY) != 0)
+        return false;
+    // Fails, leaving the target as it was, when the target is held open by
+    // another program (or became read-only since the check above).
     if (!::MoveFileExA(scratchName, full.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return false;
     scratch.Keep();

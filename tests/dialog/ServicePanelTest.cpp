@@ -288,6 +288,11 @@ TEST(ServicePanel, ALoadOfADamagedFileSaysWhatWasWrongAndAFailedSaveLeavesTheFil
     badText.replace(badText.find("Value002=3"), 10, "Value002=300");
     const std::string badValue = folder.File("badvalue.tqc");
     TempFolder::WriteTo(badValue, badText);
+    // Every key, but under a section whose name only starts with ours.
+    std::string otherSectionText = QcText(Pattern(1, 1));
+    otherSectionText.replace(0, 13, "[EEPROM DATA 2]");
+    const std::string otherSection = folder.File("othersection.tqc");
+    TempFolder::WriteTo(otherSection, otherSectionText);
     const std::string held = folder.File("held.tqc");
     const std::string before = QcText(Pattern(9, 9));
     TempFolder::WriteTo(held, before);
@@ -306,6 +311,10 @@ TEST(ServicePanel, ALoadOfADamagedFileSaysWhatWasWrongAndAFailedSaveLeavesTheFil
         Click(dlg, IDC_LOAD);
         EXPECT_EQ(44, dlg.m_eeprom.m_image[2]) << "300 loads as its low 8 bits";
 
+        watcher.QueueFileAnswer(otherSection);
+        Click(dlg, IDC_LOAD);
+        EXPECT_EQ(0u, dlg.m_eeprom.m_image[2]) << "no byte comes from another section";
+
         // Another program holds the file: nothing of it changes.
         const HANDLE hold = ::CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                           FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -314,15 +323,16 @@ TEST(ServicePanel, ALoadOfADamagedFileSaysWhatWasWrongAndAFailedSaveLeavesTheFil
         Click(dlg, IDC_SAVE);
         ::CloseHandle(hold);
     });
-    ASSERT_EQ(3u, run.boxes.size());
+    ASSERT_EQ(4u, run.boxes.size());
     EXPECT_NE(std::string::npos, run.boxes[0].text.find("keys Value000 to Value255 are missing"))
         << run.boxes[0].text;
     EXPECT_NE(std::string::npos, run.boxes[0].text.find(oneKey)) << run.boxes[0].text;
     EXPECT_NE(std::string::npos, run.boxes[1].text.find("not whole numbers from 0 to 255")) << run.boxes[1].text;
     EXPECT_EQ(0u, run.boxes[1].text.find("The file is not a complete QC data file")) << run.boxes[1].text;
-    EXPECT_EQ(0u, run.boxes[2].text.find("The file was not saved")) << run.boxes[2].text;
+    EXPECT_NE(std::string::npos, run.boxes[2].text.find("has no [EEPROM DATA] section")) << run.boxes[2].text;
+    EXPECT_EQ(0u, run.boxes[3].text.find("The file was not saved")) << run.boxes[3].text;
     EXPECT_EQ(before, TempFolder::Read(held));
-    EXPECT_EQ(3u, folder.Files().size()) << "no copy left behind";
+    EXPECT_EQ(4u, folder.Files().size()) << "no copy left behind";
 }
 
 TEST(ServicePanel, AutoBurnOnOffAndCancelled)

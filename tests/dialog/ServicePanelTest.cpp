@@ -480,10 +480,11 @@ TEST(ServicePanel, TheLongCommandsShowTheirProgressInThePanelAndTakeNoInput)
             now.line = AfxGetWindowText(line);
             now.enabled = EnabledInputs(dlg);
             seen.push_back(now);
-            if (writes < 256) {
+            if (writes == 128) {
                 // Halfway through Set All, a key typed into the delay field
-                // and one into the other window.
-                ::PostMessageA(dlg.GetDlgItem(IDC_WRITE_DELAY_MS), WM_CHAR, '7', 1);
+                // and one into the other window. The field would read "010",
+                // still a valid delay: a refused one would bring up boxes.
+                ::PostMessageA(dlg.GetDlgItem(IDC_WRITE_DELAY_MS), WM_CHAR, '0', 1);
                 ::PostMessageA(other, WM_CHAR, 'x', 1);
                 return;
             }
@@ -491,6 +492,8 @@ TEST(ServicePanel, TheLongCommandsShowTheirProgressInThePanelAndTakeNoInput)
             // thread: a disabled button takes it all the same. It waits for
             // the burn's next look at the queue, made sure of by letting
             // that much real time pass.
+            if (writes != 256 + 128)
+                return;
             const HWND setAll = dlg.GetDlgItem(IDC_SET_ALL);
             clicker = std::thread([setAll] { ::SendMessageA(setAll, BM_CLICK, 0, 0); });
             for (const DWORD start = ::GetTickCount(); ::GetTickCount() - start < 2000;) {

@@ -15,6 +15,21 @@ const UINT kInputRanges[][2] = {
 // A window whose paint does not validate would be handed WM_PAINT for ever.
 constexpr int kMaxPaintsPerAnswer = 16;
 
+void DropInputOf(HWND window)
+{
+    MSG msg;
+    for (const auto& range : kInputRanges) {
+        while (::PeekMessageA(&msg, window, range[0], range[1], PM_REMOVE)) {
+        }
+    }
+}
+
+BOOL CALLBACK DropInputOfChild(HWND child, LPARAM)
+{
+    DropInputOf(child);
+    return TRUE;
+}
+
 } // namespace
 
 CUpdateProgress::~CUpdateProgress()
@@ -152,18 +167,18 @@ void CUpdateProgress::Answer()
     m_lastAnswer = ::GetTickCount();
 }
 
-// The window filter of PeekMessage takes the window and its descendants
-// (Windows' message retrieval matches a child of the filter window too, and
-// so does Wine's), so the panel's edit and combo boxes are covered by the
-// dialog's handle. With no window nothing is dropped: input for other
+// Wine's window filter of PeekMessage matches the window's descendants too;
+// Windows does not document whether its own does, so every descendant (the
+// panel's edit, the combo boxes and their own children) is asked for by its
+// handle as well. With no window nothing is dropped: input for other
 // windows of the thread must not be lost.
 void CUpdateProgress::KeepAnswering(HWND window)
 {
-    MSG msg;
-    for (const auto& range : kInputRanges) {
-        while (window != nullptr && ::PeekMessageA(&msg, window, range[0], range[1], PM_REMOVE)) {
-        }
+    if (window != nullptr) {
+        DropInputOf(window);
+        ::EnumChildWindows(window, DropInputOfChild, 0);
     }
+    MSG msg;
     for (int i = 0; i < kMaxPaintsPerAnswer && ::PeekMessageA(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE); ++i)
         ::DispatchMessageA(&msg);
 }

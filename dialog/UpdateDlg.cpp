@@ -31,11 +31,13 @@ constexpr int kValueEntries = 256;
 // Room for the identity string; only its first four characters are judged.
 constexpr ULONG kIdentityBufferBytes = 64;
 
-// The progress bar counts the update's transfers (identity, first read, access
-// request, write, read-back) and the settling wait as this many more.
-constexpr int kImageBytes = 256;
+// The progress bar counts the update's transfers as the tablet layer reports
+// them (identity, first read, access request, write, read-back) and the
+// settling wait as this many more.
 constexpr int kSettleSteps = 30;
-constexpr int kUpdateSteps = 1 + kImageBytes + 1 + kImageBytes + kSettleSteps + kImageBytes;
+constexpr int kUpdateSteps = CTabletEeprom::kStringRequestTransfers + CTabletEeprom::kWholeImageTransfers +
+                             CTabletEeprom::kStringRequestTransfers + CTabletEeprom::kWholeImageTransfers +
+                             kSettleSteps + CTabletEeprom::kWholeImageTransfers;
 
 // The update window's layout in dialog units: a margin, the line, the bar.
 constexpr int kMargin = 7;
@@ -64,6 +66,7 @@ BEGIN_MESSAGE_MAP(CUpdateDlg, CDialog)
     ON_MESSAGE(WM_DEVICECHANGE, &CUpdateDlg::OnDeviceChange)
     ON_MESSAGE(WM_TABLET_ARRIVED, &CUpdateDlg::OnTabletArrived)
     ON_MESSAGE(WM_TABLET_REMOVED, &CUpdateDlg::OnTabletRemoved)
+    ON_MESSAGE(WM_QUERYENDSESSION, &CUpdateDlg::OnQueryEndSession)
 END_MESSAGE_MAP()
 
 CUpdateDlg::CUpdateDlg(HidSystem& system, CWnd* parent)
@@ -120,6 +123,8 @@ BOOL CUpdateDlg::OnInitDialog()
     // told not to unplug the tablet.
     ShowUpdateWindow(kUpdatingLine, true);
     m_progress.Start(m_eeprom, kUpdateSteps);
+    // Ends in EndWithMessage, before the box.
+    m_burst.Begin(m_hWnd);
     if (!IsSupportedTablet()) {
         m_progress.ShowBar(false);
         m_progress.SetText(kNotUpdatedLine);
@@ -215,6 +220,7 @@ bool CUpdateDlg::ImageMatchesDefault() const
 void CUpdateDlg::EndWithMessage(const char* text, UINT icon, int result)
 {
     m_progress.Finish();
+    m_burst.End();
     if (m_progress.IsCreated() && ::IsWindowVisible(m_progress.Bar()))
         m_progress.SetText(kEndedLine);
     AfxMessageBox(text, MB_OK | icon | MB_SETFOREGROUND);

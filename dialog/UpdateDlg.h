@@ -8,6 +8,7 @@
 #include "HidSystem.h"
 #include "TabletEeprom.h"
 #include "UpdateProgress.h"
+#include "WriteBurst.h"
 #include "resource.h"
 
 #include <string>
@@ -55,6 +56,8 @@ protected:
     BOOL OnInitDialog() override;
     void OnOK() override;
     void OnCancel() override;
+    // Drops every command while a write burst runs.
+    BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
     afx_msg void OnPaint();
     afx_msg HCURSOR OnQueryDragIcon();
@@ -69,6 +72,7 @@ protected:
     afx_msg LRESULT OnDeviceChange(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnTabletArrived(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnTabletRemoved(WPARAM wParam, LPARAM lParam);
+    afx_msg LRESULT OnQueryEndSession(WPARAM wParam, LPARAM lParam);
 
     // Appends the hex dump of image addresses 0x00..0x7F to the dump list.
     void FillDump();
@@ -118,4 +122,8 @@ private:
     HidSystem& m_system;
     // After m_eeprom, so that it lets go of the eeprom before that goes.
     CUpdateProgress m_progress;
+    // Runs from a burst's first transfer to its last: the one-shot update
+    // from its identity request to its read-back, "Set All", and an arrival's
+    // burn, verification and dump.
+    CWriteBurst m_burst;
 };

@@ -73,8 +73,11 @@ void CUpdateDlg::OnSetAll()
 {
     if (RefuseUnreadImage(false))
         return;
-    BeginPanelProgress(kWritingLine, static_cast<int>(m_eeprom.m_image.size()));
-    m_eeprom.WriteAll();
+    BeginPanelProgress(kWritingLine, CTabletEeprom::kWholeImageTransfers);
+    {
+        const CWriteBurst::Scope burst(m_burst, m_hWnd);
+        m_eeprom.WriteAll();
+    }
     EndPanelProgress();
 }
 

@@ -18,6 +18,11 @@ LRESULT CUpdateDlg::OnDeviceChange(WPARAM wParam, LPARAM lParam)
 {
     const DWORD event = static_cast<DWORD>(wParam);
     const int change = m_eeprom.ClassifyDeviceChange(event, lParam);
+    // The tablet stays open to the burst's last byte: the removal is refused
+    // (Windows then reports it failed), and the user can remove the device
+    // once the burst is over. A tablet pulled out is gone all the same.
+    if (change == -1 && event == DBT_DEVICEQUERYREMOVE && m_burst.IsRunning())
+        return BROADCAST_QUERY_DENY;
     if (change == -1)
         ::PostMessageA(m_hWnd, WM_TABLET_REMOVED, 0, 0);
     else if (change == 1)
@@ -27,8 +32,30 @@ LRESULT CUpdateDlg::OnDeviceChange(WPARAM wParam, LPARAM lParam)
     // stays to hear whether the removal went through.
     if (change != 0)
         m_eeprom.FollowRemoval(event);
-    // Never BROADCAST_QUERY_DENY: a removal query is always granted.
+    // Outside a burst a removal query is always granted.
     return 0;
+}
+
+// Shutdown, log-off and a restart for updates ask first; a session that ends
+// anyway (forced) is past our control.
+LRESULT CUpdateDlg::OnQueryEndSession(WPARAM, LPARAM)
+{
+    return m_burst.AllowsEndOfSession();
+}
+
+// A control disabled for the burst takes no click from the mouse, but a
+// BM_CLICK sent to it from another thread (automation, a UI driver) still
+// makes it send its command, and a WM_CLOSE sent to the dialog becomes
+// IDCANCEL: none of them may start a command or leave in the middle of the
+// burst. The burst's own data exchange raises notifications too, which the
+// exchange ignores anyway.
+BOOL CUpdateDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
+{
+    if (message == WM_COMMAND && m_burst.IsRunning()) {
+        *result = 0;
+        return TRUE;
+    }
+    return CDialog::OnWndMsg(message, wParam, lParam, result);
 }
 
 LRESULT CUpdateDlg::OnTabletArrived(WPARAM, LPARAM)
@@ -39,11 +66,17 @@ LRESULT CUpdateDlg::OnTabletArrived(WPARAM, LPARAM)
         return 0;
     m_lbDump.ResetContent();
     const bool autoBurn = m_bAutoBurn != FALSE;
-    // The burn (two access requests and 256 writes), the verification and
-    // the dump's reads (256 each at most), and the access request between.
-    BeginPanelProgress(autoBurn ? kBurningLine : kReadingLine, autoBurn ? 2 + 256 + 1 + 512 : 1 + 256);
-    m_eeprom.Open(m_hWnd, autoBurn ? m_strAutoBurnFile.c_str() : nullptr);
-    TakeUpOpenedTablet(autoBurn);
+    // The burn, the access request, the verification (at most a whole
+    // image) and the dump's read.
+    const int transfers = autoBurn ? CTabletEeprom::kBurnTransfers + CTabletEeprom::kStringRequestTransfers +
+                                         2 * CTabletEeprom::kWholeImageTransfers
+                                   : CTabletEeprom::kStringRequestTransfers + CTabletEeprom::kWholeImageTransfers;
+    BeginPanelProgress(autoBurn ? kBurningLine : kReadingLine, transfers);
+    {
+        const CWriteBurst::Scope burst(m_burst, m_hWnd);
+        m_eeprom.Open(m_hWnd, autoBurn ? m_strAutoBurnFile.c_str() : nullptr);
+        TakeUpOpenedTablet(autoBurn);
+    }
     EndPanelProgress();
     return 0;
 }
@@ -91,6 +124,7 @@ LRESULT CUpdateDlg::OnTabletRemoved(WPARAM, LPARAM)
     // look once more; only a tablet actually found is taken up.
     if (!removalPending) {
         const bool autoBurn = m_bAutoBurn != FALSE;
+        const CWriteBurst::Scope burst(m_burst, m_hWnd);
         if (m_eeprom.Open(m_hWnd, autoBurn ? m_strAutoBurnFile.c_str() : nullptr))
             TakeUpOpenedTablet(autoBurn);
     }
@@ -134,8 +168,9 @@ char CUpdateDlg::DumpChar(BYTE byte)
 
 void CUpdateDlg::EnableExitButton(BOOL enable)
 {
-    m_btnExit.EnableWindow(enable ? TRUE : FALSE);
-    m_btnSet.EnableWindow(enable ? FALSE : TRUE);
+    // During a burst the buttons take this state when it ends.
+    m_burst.EnableControl(m_btnExit.GetSafeHwnd(), enable ? TRUE : FALSE);
+    m_burst.EnableControl(m_btnSet.GetSafeHwnd(), enable ? FALSE : TRUE);
 }
 
 void CUpdateDlg::OnPaint()

@@ -15,6 +15,21 @@ const UINT kInputRanges[][2] = {
 // A window whose paint does not validate would be handed WM_PAINT for ever.
 constexpr int kMaxPaintsPerAnswer = 16;
 
+void DropInputOf(HWND window)
+{
+    MSG msg;
+    for (const auto& range : kInputRanges) {
+        while (::PeekMessageA(&msg, window, range[0], range[1], PM_REMOVE)) {
+        }
+    }
+}
+
+BOOL CALLBACK DropInputOfChild(HWND child, LPARAM)
+{
+    DropInputOf(child);
+    return TRUE;
+}
+
 } // namespace
 
 CUpdateProgress::~CUpdateProgress()
@@ -116,26 +131,54 @@ void CUpdateProgress::ShowPosition()
     const bool shown = (::GetWindowLongPtrA(m_hBar, GWL_STYLE) & WS_VISIBLE) != 0;
     if (shown)
         ::SendMessageA(m_hBar, WM_SETREDRAW, FALSE, 0);
-    ::SendMessageA(m_hBar, PBM_SETPOS, static_cast<WPARAM>(m_nDone), 0);
+    SetPositionAtOnce(m_nDone);
     if (shown) {
         ::SendMessageA(m_hBar, WM_SETREDRAW, TRUE, 0);
         ::InvalidateRect(m_hBar, nullptr, FALSE);
     }
 }
 
+// With visual styles the bar does not jump to a higher position: it glides
+// there on a timer of its own, which nothing dispatches while the tablet is
+// busy, so on Windows it would stand still until the operation ends. Moving
+// back is drawn at once: Microsoft's description of the bar's styles says
+// that without PBS_SMOOTHREVERSE (which ours lacks) the bar "jumps" to a
+// lower value. So the bar goes one past the position and back to it, the
+// back step ending the glide. At the end of the range there is no "one
+// past", so the range is widened by one for that. Wine's bar does not glide
+// at all, so tests under Wine cannot tell this from a plain PBM_SETPOS.
+void CUpdateProgress::SetPositionAtOnce(int position)
+{
+    const int end = static_cast<int>(::SendMessageA(m_hBar, PBM_GETRANGE, FALSE, 0));
+    if (position >= end) {
+        ::SendMessageA(m_hBar, PBM_SETRANGE32, 0, end + 1);
+        ::SendMessageA(m_hBar, PBM_SETPOS, static_cast<WPARAM>(end + 1), 0);
+        ::SendMessageA(m_hBar, PBM_SETPOS, static_cast<WPARAM>(end), 0);
+        ::SendMessageA(m_hBar, PBM_SETRANGE32, 0, end);
+        return;
+    }
+    ::SendMessageA(m_hBar, PBM_SETPOS, static_cast<WPARAM>(position + 1), 0);
+    ::SendMessageA(m_hBar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
 void CUpdateProgress::Answer()
 {
-    KeepAnswering();
+    KeepAnswering(::GetParent(m_hBar != nullptr ? m_hBar : m_hLine));
     m_lastAnswer = ::GetTickCount();
 }
 
-void CUpdateProgress::KeepAnswering()
+// Wine's window filter of PeekMessage matches the window's descendants too;
+// Windows does not document whether its own does, so every descendant (the
+// panel's edit, the combo boxes and their own children) is asked for by its
+// handle as well. With no window nothing is dropped: input for other
+// windows of the thread must not be lost.
+void CUpdateProgress::KeepAnswering(HWND window)
 {
-    MSG msg;
-    for (const auto& range : kInputRanges) {
-        while (::PeekMessageA(&msg, nullptr, range[0], range[1], PM_REMOVE)) {
-        }
+    if (window != nullptr) {
+        DropInputOf(window);
+        ::EnumChildWindows(window, DropInputOfChild, 0);
     }
+    MSG msg;
     for (int i = 0; i < kMaxPaintsPerAnswer && ::PeekMessageA(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE); ++i)
         ::DispatchMessageA(&msg);
 }

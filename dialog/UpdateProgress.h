@@ -4,9 +4,12 @@
 //
 // While it counts, it moves the bar every few transfers and, every few tens
 // of milliseconds, lets the thread retrieve messages, so that Windows never
-// takes the window for hung (it does after 5 s without): keyboard and mouse input is taken off the queue and
-// dropped, paint is dispatched, and messages other threads send (device
-// changes) are delivered by the retrieval itself. No posted message is
+// takes the window for hung (it does after 5 s without): keyboard and mouse
+// input for the bar's window (its parent and the parent's descendants) is
+// taken off the queue and dropped, paint is dispatched, and messages other
+// threads send (device changes) are delivered by the retrieval itself. Input
+// for other windows of the thread (a file dialog or menu whose loop is
+// hosting the operation) stays queued for them. No posted message is
 // dispatched: those wait for the next message loop, as they would if the
 // thread were blocked.
 //
@@ -52,12 +55,14 @@ public:
     static constexpr int kTransfersPerUpdate = 8;
     static constexpr DWORD kAnswerEveryMs = 50;
 
-    // Drops queued input and dispatches paint only (see above).
-    static void KeepAnswering();
+    // Drops queued input for `window` and its descendants and dispatches
+    // paint only (see above).
+    static void KeepAnswering(HWND window);
 
 private:
     void Detach();
     void ShowPosition();
+    void SetPositionAtOnce(int position);
     void Answer();
 
     HWND m_hLine = nullptr;

@@ -10,6 +10,7 @@
 #include "HidDeviceRecord.h"
 #include "HidSystem.h"
 #include "QcDataFile.h"
+#include "TabletProtocol.h"
 #include "TransferObserver.h"
 
 #include <array>
@@ -55,6 +56,38 @@ public:
     // must outlive its setting; returns the one set before.
     TransferObserver* SetTransferObserver(TransferObserver* observer);
 
+    // How often the observer hears from each operation, for a display that
+    // counts them: once per string request (GetIndexedString, BeginAccess,
+    // EndAccess); once per address for ReadAll and WriteAll, and at most that
+    // for VerifyAll, which stops at the first difference; and a burn on Open
+    // is a WriteAll between two access requests. With no tablet open the
+    // whole-image operations still report every address, the others nothing.
+    static constexpr int kStringRequestTransfers = 1;
+    static constexpr int kWholeImageTransfers = static_cast<int>(TabletProtocol::kEepromSize);
+    static constexpr int kBurnTransfers = 2 * kStringRequestTransfers + kWholeImageTransfers;
+
+    // The open tablet across removal reports, as ClassifyDeviceChange,
+    // FollowRemoval and Close move it:
+    //
+    //   closed      no device, no handle notification.
+    //   open        m_pDevice and its handle notification; reports about it
+    //               are known by the handle or by the notification.
+    //   pending     closed for a removal query that was granted, while the
+    //               handle notification stays registered: Windows reports
+    //               the outcome through it (RemovalPending() is true).
+    //               Arrivals are ignored meanwhile.
+    //
+    //   closed  --Open-->  open
+    //   open    --query granted (FollowRemoval)-->  pending
+    //   open    --query refused by the dialog-->  open (nothing changes)
+    //   open    --removal complete-->  its notification released at once
+    //               (FollowRemoval); closed when the dialog handles the
+    //               removal it posted (Close)
+    //   pending --removal complete-->  closed (notification released)
+    //   pending --removal failed-->  closed, then reopened by the arrival
+    //                                ClassifyDeviceChange reports (1)
+    //   any     --Close-->  closed
+    //
     // Device changes: 1 = a HID interface arrived while no tablet is open, or
     // the removal of our tablet was refused and it is there to reopen; -1 =
     // the open tablet is going away; 0 = nothing to do. A report about the

@@ -171,24 +171,44 @@ TEST(DeviceChange, ArrivalsWhileTheTabletIsOpenPostNothing)
     ExpectEveryAnswerZero(run);
 }
 
+// Nor do they touch the tablet: afterwards it is still open, and both the
+// interface's registration and its handle's are still there to hear its own
+// removal.
 TEST(DeviceChange, OtherEventsAndOtherHandlesPostNothing)
 {
     SimHidSystem sim;
     sim.AddDevice(SimDeviceConfig{});
     sim.AddDevice(SimDeviceConfig::Mouse());
-    const DialogRun run = RunUpdateDialog(sim, [](SimHidSystem& bus, CUpdateDlg& dlg, const MessageBoxRecord&) {
+    std::vector<std::string> untouched;
+    const DialogRun run = RunUpdateDialog(sim, [&](SimHidSystem& bus, CUpdateDlg& dlg, const MessageBoxRecord&) {
         ASSERT_TRUE(dlg.m_eeprom.m_pDevice);
-        HANDLE tablet = dlg.m_eeprom.m_pDevice->handle;
+        const HANDLE tablet = dlg.m_eeprom.m_pDevice->handle;
+        const auto check = [&](const char* after) {
+            if (dlg.m_eeprom.m_pDevice && dlg.m_eeprom.m_pDevice->handle == tablet &&
+                bus.OpenHandleCount("Tablet") == 1 && bus.RegistrationCount() == 2 && dlg.m_eeprom.m_hHandleNotify)
+                untouched.push_back(after);
+        };
+        bus.Unplug("Mouse"); // an interface removal, never opened by us
+        HandlePendingMessages(bus);
+        check("the mouse's removal");
         SendHandleReport(dlg, DBT_DEVICEQUERYREMOVEFAILED, tablet);
         SendHandleReport(dlg, DBT_DEVICEREMOVEPENDING, tablet);
-        SendHandleReport(dlg, DBT_DEVICEREMOVECOMPLETE, reinterpret_cast<HANDLE>(0x7777));
+        HandlePendingMessages(bus);
+        check("other events about the tablet");
         SendHandleReport(dlg, DBT_DEVICEQUERYREMOVE, reinterpret_cast<HANDLE>(0x7777));
-        bus.Unplug("Mouse"); // an interface removal, never opened by us
+        HandlePendingMessages(bus);
+        check("a removal query for another handle");
+        SendHandleReport(dlg, DBT_DEVICEREMOVECOMPLETE, reinterpret_cast<HANDLE>(0x7777));
+        HandlePendingMessages(bus);
+        check("another handle's removal");
     });
     EXPECT_EQ(IDOK, run.result);
     EXPECT_TRUE(run.tabletMessages.empty());
     EXPECT_EQ(5u, run.deviceChanges.size());
     ExpectEveryAnswerZero(run);
+    EXPECT_EQ((std::vector<std::string>{"the mouse's removal", "other events about the tablet",
+                                        "a removal query for another handle", "another handle's removal"}),
+              untouched);
 }
 
 TEST(DeviceChange, TheDialogsEndReleasesBothRegistrationsAndTheTablet)

@@ -85,10 +85,12 @@ LRESULT CALLBACK CallWndProc(int code, WPARAM wParam, LPARAM lParam)
     if (code == HC_ACTION && g_run != nullptr) {
         const CWPSTRUCT* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
         char className[32] = {};
-        if (call->message == PBM_SETPOS &&
+        // Each new position is set and then shown by turning the bar's
+        // redraw back on: the position is the one about to be painted.
+        if (call->message == WM_SETREDRAW && call->wParam != FALSE &&
             ::GetClassNameA(call->hwnd, className, sizeof(className)) > 0 &&
             ::lstrcmpiA(className, PROGRESS_CLASSA) == 0) {
-            RecordProgress(call->hwnd, static_cast<int>(call->wParam));
+            RecordProgress(call->hwnd, static_cast<int>(::SendMessageA(call->hwnd, PBM_GETPOS, 0, 0)));
         }
         if (call->message == WM_COMMAND && LOWORD(call->wParam) == IDOK &&
             call->hwnd == ::GetParent(::GetDlgItem(call->hwnd, IDC_SET)) && !MessageBoxOpen())

@@ -18,7 +18,7 @@ struct DeviceChangeAnswer {
     LRESULT result;
 };
 
-// The dialog as it stood each time its progress bar was moved.
+// The dialog as it stood each time its progress bar was shown at a new position.
 struct ProgressStep {
     int position = 0;
     int end = 0;                    // the bar's upper limit

@@ -8,8 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -220,6 +222,70 @@ TEST(OneShotUpdate, ProgressWindowFromTheFirstTransferToTheFinalBox)
     EXPECT_EQ(IDOK, run.result);
     for (const SimTraceEntry& entry : CallsOf(sim, "GetIndexedString"))
         EXPECT_NE("21", entry.arguments.substr(0, 2));
+}
+
+// Nothing from outside cuts the write in half. On the real clock, so that
+// the write takes its real 2.6 s and the burst's looks at its queue come
+// every 50 ms of real time, as they would for a user:
+// - an end of session, asked at the 10th write from another thread as the
+//   session manager asks, is refused, and answered long before the write
+//   ends, which only a burst that keeps retrieving its messages can do;
+// - a removal query at the 40th write is refused, and the tablet stays open
+//   to the read-back;
+// - once the burst is over (the final box open), both are granted again.
+// Wine does not implement the shutdown screen's reason (its call fails), and
+// no test here can see the system's idle timer, so neither is checked.
+TEST(OneShotUpdate, NothingInterruptsTheWrite)
+{
+    SimHidSystem sim(SimClockKind::Real);
+    SimDeviceConfig tablet;
+    tablet.unplugAfterTransfers = 1 + 256 + 1 + 40; // identity, read, access, 40 writes
+    tablet.removeOrderly = true;
+    sim.AddDevice(tablet);
+
+    std::atomic<unsigned> writes{0};
+    std::atomic<unsigned> answeredAt{0};
+    std::atomic<LRESULT> answer{-1};
+    std::thread session;
+    sim.SetTraceObserver([&](const SimTraceEntry& entry) {
+        if (entry.call != "SetFeature" || ++writes != 10)
+            return;
+        const HWND dialog = AfxGetApp()->m_pMainWnd->GetSafeHwnd();
+        session = std::thread([&answer, &answeredAt, &writes, dialog] {
+            answer = ::SendMessageA(dialog, WM_QUERYENDSESSION, 0, 0);
+            answeredAt = writes.load();
+        });
+    });
+    LRESULT endAfterwards = -1;
+    LRESULT removalAfterwards = -1;
+    const DialogRun run = RunUpdateDialog(sim, [&](SimHidSystem& bus, CUpdateDlg& dlg, const MessageBoxRecord&) {
+        endAfterwards = ::SendMessageA(dlg.m_hWnd, WM_QUERYENDSESSION, 0, 0);
+        bus.Unplug("Tablet", /*queryFirst=*/true);
+        HandlePendingMessages(bus);
+        removalAfterwards = bus.IsPlugged("Tablet") ? 1 : 0;
+    });
+    sim.SetTraceObserver({});
+    if (session.joinable())
+        session.join();
+
+    ASSERT_EQ(1u, run.boxes.size());
+    EXPECT_EQ(kUpdated, run.boxes[0].text);
+    EXPECT_EQ(256u, CountOf(sim, "SetFeature"));
+    EXPECT_EQ(512u, CountOf(sim, "GetFeature")) << "the read-back too";
+
+    EXPECT_EQ(FALSE, answer.load()) << "end of session during the write";
+    EXPECT_GE(answeredAt.load(), 10u);
+    EXPECT_LT(answeredAt.load(), 100u) << "answered at write " << answeredAt.load();
+    EXPECT_EQ(TRUE, endAfterwards) << "end of session with the final box open";
+
+    std::vector<LRESULT> queries;
+    for (const DeviceChangeAnswer& change : run.deviceChanges) {
+        if (change.event == DBT_DEVICEQUERYREMOVE)
+            queries.push_back(change.result);
+    }
+    EXPECT_EQ((std::vector<LRESULT>{static_cast<LRESULT>(BROADCAST_QUERY_DENY), 0}), queries)
+        << "refused during the write, granted with the final box open";
+    EXPECT_EQ(0, removalAfterwards) << "the tablet went once the query was granted";
 }
 
 TEST(OneShotUpdate, WithNoTabletNoTransferIsMade)

@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -429,9 +430,28 @@ TEST(ServicePanel, TheWriteDelayFollowsEachKeystrokeAndStaysWithinRange)
     });
 }
 
+// The panel's controls that take input, and which of them are enabled.
+const int kPanelInputs[] = {IDOK,     IDC_GET,       IDC_SET,          IDC_ADDRESS,   IDC_SET_VALUE,
+                            IDC_GET_ALL, IDC_DUMP_LIST, IDC_SAVE,      IDC_LOAD,      IDC_SET_ALL,
+                            IDC_AUTO_BURN, IDC_WRITE_DELAY, IDC_WRITE_DELAY_MS};
+
+std::vector<int> EnabledInputs(CUpdateDlg& dlg)
+{
+    std::vector<int> enabled;
+    for (int id : kPanelInputs) {
+        if (Enabled(dlg, id))
+            enabled.push_back(id);
+    }
+    return enabled;
+}
+
 // "Set All" and the burn on arrival block the station for seconds: the panel
 // shows what is happening while they run, and nothing once they are done.
-TEST(ServicePanel, TheLongCommandsShowTheirProgressInThePanel)
+// Nothing the operator or another program does meanwhile acts on the panel:
+// its controls are disabled, a click sent to one anyway is dropped, and keys
+// typed into a field are dropped too, while the input of other windows of
+// the thread waits for them.
+TEST(ServicePanel, TheLongCommandsShowTheirProgressInThePanelAndTakeNoInput)
 {
     TempFolder folder;
     const std::string good = folder.File("burn.tqc");
@@ -441,14 +461,25 @@ TEST(ServicePanel, TheLongCommandsShowTheirProgressInThePanel)
         bool barVisible = false;
         int position = -1;
         std::string line;
+        std::vector<int> enabled;
     };
     SimHidSystem sim;
     sim.AddDevice(SimDeviceConfig{});
     RunServiceDialog(sim, [&](SimHidSystem& bus, CUpdateDlg& dlg, MessageBoxWatcher& watcher) {
         const HWND bar = ::FindWindowExA(dlg.m_hWnd, nullptr, "msctls_progress32", nullptr);
         ASSERT_NE(nullptr, bar);
+        // Another window of the thread, as a file dialog whose loop hosts an
+        // arrival would be.
+        const HWND other = ::CreateWindowExA(0, "EDIT", "", WS_POPUP, 0, 0, 80, 20, nullptr, nullptr,
+                                             ::GetModuleHandleA(nullptr), nullptr);
+        ASSERT_NE(nullptr, other);
+        const std::vector<int> before = EnabledInputs(dlg);
+        ASSERT_EQ(std::vector<int>(std::begin(kPanelInputs) + 1, std::end(kPanelInputs)), before)
+            << "a tablet is open: all but Exit";
+
         std::vector<Seen> seen; // at the 128th write of each command
         unsigned writes = 0;
+        std::thread clicker;
         bus.SetTraceObserver([&](const SimTraceEntry& entry) {
             if (entry.call != "SetFeature" || ++writes % 256 != 128)
                 return;
@@ -457,11 +488,40 @@ TEST(ServicePanel, TheLongCommandsShowTheirProgressInThePanel)
             now.position = static_cast<int>(::SendMessageA(bar, PBM_GETPOS, 0, 0));
             const HWND line = ::GetWindow(bar, GW_HWNDPREV);
             now.line = AfxGetWindowText(line);
+            now.enabled = EnabledInputs(dlg);
             seen.push_back(now);
+            if (writes == 128) {
+                // Halfway through Set All, a key typed into the delay field
+                // and one into the other window. The field would read "010",
+                // still a valid delay: a refused one would bring up boxes.
+                ::PostMessageA(dlg.GetDlgItem(IDC_WRITE_DELAY_MS), WM_CHAR, '0', 1);
+                ::PostMessageA(other, WM_CHAR, 'x', 1);
+                return;
+            }
+            // Halfway through the burn, a click on Set All from another
+            // thread: a disabled button takes it all the same. It waits for
+            // the burn's next look at the queue, made sure of by letting
+            // that much real time pass.
+            if (writes != 256 + 128)
+                return;
+            const HWND setAll = dlg.GetDlgItem(IDC_SET_ALL);
+            clicker = std::thread([setAll] { ::SendMessageA(setAll, BM_CLICK, 0, 0); });
+            for (const DWORD start = ::GetTickCount(); ::GetTickCount() - start < 2000;) {
+                if (HIWORD(::GetQueueStatus(QS_SENDMESSAGE)) != 0)
+                    break;
+                ::Sleep(1);
+            }
+            ::Sleep(2 * CUpdateProgress::kAnswerEveryMs);
         });
 
         Click(dlg, IDC_SET_ALL);
         EXPECT_FALSE(::IsWindowVisible(bar)) << "hidden once Set All is done";
+        EXPECT_EQ(before, EnabledInputs(dlg)) << "as they were before Set All";
+        PumpUntil([] { return HIWORD(::GetQueueStatus(QS_POSTMESSAGE)) == 0; }, 1000);
+        EXPECT_EQ("10", TextOf(dlg, IDC_WRITE_DELAY_MS)) << "the key typed during Set All was dropped";
+        EXPECT_EQ("x", AfxGetWindowText(other)) << "the other window's key was kept";
+        ::DestroyWindow(other);
+
         watcher.QueueFileAnswer(good);
         Click(dlg, IDC_AUTO_BURN);
         bus.Unplug("Tablet");
@@ -469,13 +529,20 @@ TEST(ServicePanel, TheLongCommandsShowTheirProgressInThePanel)
         bus.Plug("Tablet");
         ASSERT_TRUE(PumpUntil([&] { return TextOf(dlg, IDC_RESULT) == "OK!"; }));
         EXPECT_FALSE(::IsWindowVisible(bar)) << "hidden once the burn is done";
+        EXPECT_EQ(before, EnabledInputs(dlg)) << "Exit and Set follow the tablet that arrived";
+        if (clicker.joinable())
+            clicker.join();
+        HandlePendingMessages(bus);
         bus.SetTraceObserver({});
+        EXPECT_EQ(512u, writes) << "Set All and the burn, and no Set All inside the burn";
 
         ASSERT_EQ(2u, seen.size());
         for (const Seen& command : seen) {
             EXPECT_TRUE(command.barVisible);
             EXPECT_GT(command.position, 0) << "the bar moves while the tablet is written";
             EXPECT_NE(std::string::npos, command.line.find("Do not unplug")) << command.line;
+            EXPECT_TRUE(command.enabled.empty()) << command.enabled.size() << " controls enabled, the first "
+                                                 << command.enabled.front();
         }
     });
 }

@@ -175,23 +175,40 @@ TEST(Transfer, WriteAllPacesEveryByteOnTheCounter)
 }
 
 // One call per transfer of the whole-image operations and per string request,
-// none for the single-byte ones; none once the observer is taken away.
+// none for the single-byte ones; none once the observer is taken away. The
+// counts are the ones the tablet layer gives for progress displays.
 TEST(Transfer, TheObserverHearsOfEachTransfer)
 {
     OpenTablet t;
     ASSERT_TRUE(t.opened);
     CountingObserver observer(t.sim, 0);
     EXPECT_EQ(t.eeprom.SetTransferObserver(&observer), nullptr);
+    char folder[MAX_PATH] = {};
+    char burnFile[MAX_PATH] = {};
+    ASSERT_NE(0u, ::GetTempPathA(MAX_PATH, folder));
+    ASSERT_NE(0u, ::GetTempFileNameA(folder, "tqc", 0, burnFile));
+    QcDataFile::Image image{};
+    ASSERT_TRUE(QcDataFile::Save(burnFile, image));
     struct Row {
         const char* what;
         std::function<void()> run;
         unsigned calls;
     };
+    const unsigned string = CTabletEeprom::kStringRequestTransfers;
+    const unsigned image256 = CTabletEeprom::kWholeImageTransfers;
+    ASSERT_EQ(256u, image256);
     const Row rows[] = {
-        {"BeginAccess", [&] { t.eeprom.BeginAccess(); }, 1},
-        {"ReadAll", [&] { t.eeprom.ReadAll(); }, 256},
-        {"WriteAll", [&] { t.eeprom.WriteAll(); }, 256},
-        {"VerifyAll, all equal", [&] { EXPECT_EQ(t.eeprom.VerifyAll(), TRUE); }, 256},
+        {"BeginAccess", [&] { t.eeprom.BeginAccess(); }, string},
+        {"ReadAll", [&] { t.eeprom.ReadAll(); }, image256},
+        {"WriteAll", [&] { t.eeprom.WriteAll(); }, image256},
+        {"paced WriteAll",
+         [&] {
+             t.eeprom.m_nWriteDelay = 2;
+             t.eeprom.WriteAll();
+             t.eeprom.m_nWriteDelay = 0;
+         },
+         image256},
+        {"VerifyAll, all equal", [&] { EXPECT_EQ(t.eeprom.VerifyAll(), TRUE); }, image256},
         {"VerifyAll, differs at 9",
          [&] {
              t.eeprom.m_image[9] ^= 1;
@@ -199,6 +216,9 @@ TEST(Transfer, TheObserverHearsOfEachTransfer)
          },
          10},
         {"ReadByte and WriteByte", [&] { t.eeprom.WriteByte(3, t.eeprom.ReadByte(3)); }, 0},
+        {"Open with a file to burn",
+         [&] { EXPECT_NE(t.eeprom.Open(t.owner.Get(), burnFile), FALSE); },
+         CTabletEeprom::kBurnTransfers},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -206,6 +226,7 @@ TEST(Transfer, TheObserverHearsOfEachTransfer)
         r.run();
         EXPECT_EQ(observer.count, r.calls);
     }
+    ::DeleteFileA(burnFile);
     EXPECT_EQ(t.eeprom.SetTransferObserver(nullptr), &observer);
     observer.count = 0;
     t.eeprom.ReadAll();

@@ -16,10 +16,13 @@ const char kQcFileFilter[] = "QC Data Files(*.tqc)|*.tqc|All Files(*.*)|*.*||";
 // Given without the dot: a name typed without an extension gets ".tqc".
 const char kQcFileExtension[] = "tqc";
 const char kWritingLine[] = "Writing the tablet. Do not unplug it.";
-const DWORD kOpenFlags =
-    OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_NOREADONLYRETURN | OFN_NONETWORKBUTTON | OFN_LONGNAMES;
+// OFN_NOCHANGEDIR: the current directory stays where it was, so a USB stick
+// holding QC data files can be ejected while the station runs.
+const DWORD kOpenFlags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_NOREADONLYRETURN | OFN_NONETWORKBUTTON |
+                         OFN_LONGNAMES | OFN_NOCHANGEDIR;
 // No overwrite prompt: saving over the file last loaded is the usual case.
-const DWORD kSaveFlags = OFN_HIDEREADONLY | OFN_NOREADONLYRETURN | OFN_NONETWORKBUTTON | OFN_LONGNAMES;
+const DWORD kSaveFlags =
+    OFN_HIDEREADONLY | OFN_NOREADONLYRETURN | OFN_NONETWORKBUTTON | OFN_LONGNAMES | OFN_NOCHANGEDIR;
 
 bool HasDigit(const std::string& text)
 {

@@ -58,9 +58,12 @@ void CUpdateDlg::OnSet()
     const int value = static_cast<int>(GetDlgItemInt(IDC_SET_VALUE, nullptr, TRUE));
     // Only the low 8 bits travel; a value outside 0..255 therefore never
     // counts as set, whatever reads back.
+    // A read-back that failed left the report id, 4, in its buffer: that is
+    // never a match, not even for a value of 4.
     const BYTE written = m_eeprom.WriteByte(address, static_cast<BYTE>(value));
-    const BYTE readBack = m_eeprom.ReadByte(address);
-    m_strDataRead = PanelText::SetResult(readBack, written != 0 && value == readBack);
+    BYTE readBack = 0;
+    const BOOL readOk = m_eeprom.ReadByteChecked(address, readBack);
+    m_strDataRead = PanelText::SetResult(readBack, written != 0 && readOk && value == readBack);
     UpdateData(FALSE);
     EnableExitButton(m_eeprom.m_pDevice ? TRUE : FALSE);
 }

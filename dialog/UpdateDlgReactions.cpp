@@ -18,9 +18,10 @@ LRESULT CUpdateDlg::OnDeviceChange(WPARAM wParam, LPARAM lParam)
 {
     const DWORD event = static_cast<DWORD>(wParam);
     const int change = m_eeprom.ClassifyDeviceChange(event, lParam);
+    const bool missedArrival = MissedArrival(event, lParam, change);
     if (change == -1)
         ::PostMessageA(m_hWnd, WM_TABLET_REMOVED, 0, 0);
-    else if (change == 1)
+    else if (change == 1 || missedArrival)
         ::PostMessageA(m_hWnd, WM_TABLET_ARRIVED, 0, 0);
     // A removal query is granted by closing the tablet before answering (no
     // device I/O, so the answer never waits on the device); its notification
@@ -38,7 +39,7 @@ LRESULT CUpdateDlg::OnTabletArrived(WPARAM, LPARAM)
     if (m_eeprom.RemovalPending())
         return 0;
     m_lbDump.ResetContent();
-    const bool autoBurn = m_bAutoBurn != FALSE;
+    const bool autoBurn = BurnsOnArrival();
     // The burn (two access requests and 256 writes), the verification and
     // the dump's reads (256 each at most), and the access request between.
     BeginPanelProgress(autoBurn ? kBurningLine : kReadingLine, autoBurn ? 2 + 256 + 1 + 512 : 1 + 256);
@@ -48,13 +49,40 @@ LRESULT CUpdateDlg::OnTabletArrived(WPARAM, LPARAM)
     return 0;
 }
 
-void CUpdateDlg::TakeUpOpenedTablet(bool autoBurn)
+// Every change is heard, so that a completed removal and a refused one are
+// known when the arrivals after them come.
+bool CUpdateDlg::MissedArrival(DWORD eventType, LPARAM eventData, int change)
+{
+    GUID hidGuid{};
+    m_system.HidD_GetHidGuid(&hidGuid);
+    const bool missed = m_tabletReturn.Heard(eventType, eventData, change, hidGuid);
+    return change == 0 && missed;
+}
+
+// Auto-burn checked with its file dialog still open has no file yet: that
+// arrival opens the tablet without burning, as an empty path always meant.
+bool CUpdateDlg::BurnsOnArrival()
+{
+    const bool stayed = m_tabletReturn.TakeStayed();
+    return m_bAutoBurn != FALSE && !m_strAutoBurnFile.empty() && !stayed;
+}
+
+void CUpdateDlg::TakeUpOpenedTablet(bool burned)
 {
     m_eeprom.BeginAccess();
-    if (autoBurn)
-        m_strResult = AutoBurnVerified() ? kBurnVerified : kBurnFailed;
-    else
+    if (burned) {
+        const bool verified = AutoBurnVerified();
+        m_strResult = verified ? kBurnVerified : kBurnFailed;
+        // A burn counts once a tablet was found; a mouse arriving is none.
+        if (m_eeprom.LastBurn() != CTabletEeprom::BurnOutcome::None)
+            CountBurn(verified);
+    } else if (m_bAutoBurn) {
+        // Auto-burn on, nothing burned: the tablet is compared with the image
+        // as it stands, and only a tablet that is there can match it.
+        m_strResult = m_eeprom.m_pDevice && m_eeprom.VerifyAll() ? kBurnVerified : kBurnFailed;
+    } else {
         m_strResult.clear();
+    }
     m_eeprom.ReadAll();
     FillDump();
     UpdateData(FALSE);
@@ -84,16 +112,9 @@ LRESULT CUpdateDlg::OnTabletRemoved(WPARAM, LPARAM)
         m_eeprom.Close();
     UpdateData(FALSE);
     EnableExitButton(TRUE);
-
-    // Windows sends device changes ahead of posted messages: a tablet
-    // unplugged and plugged back while the dialog was busy has had its
-    // arrival classified while it still counted as open, and dropped. So
-    // look once more; only a tablet actually found is taken up.
-    if (!removalPending) {
-        const bool autoBurn = m_bAutoBurn != FALSE;
-        if (m_eeprom.Open(m_hWnd, autoBurn ? m_strAutoBurnFile.c_str() : nullptr))
-            TakeUpOpenedTablet(autoBurn);
-    }
+    // A tablet that came back meanwhile has had its arrival posted after
+    // this message (MissedArrival): it is taken up there, with its progress,
+    // and a removal report left over from a refused query burns nothing.
     return 0;
 }
 

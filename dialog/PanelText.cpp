@@ -52,6 +52,18 @@ std::string AddressRefused(bool writing)
     return writing ? "Address not 0..255: nothing written" : "Address not 0..255: nothing read";
 }
 
+std::string TallyLine(unsigned verified, unsigned failed, bool lastVerified, const SYSTEMTIME* lastAt)
+{
+    char text[96];
+    int length = std::snprintf(text, sizeof(text), "Burned and verified: %u   Failed: %u", verified, failed);
+    if (lastAt != nullptr && length > 0 && static_cast<size_t>(length) < sizeof(text)) {
+        std::snprintf(text + length, sizeof(text) - static_cast<size_t>(length), "   Last: %s at %02u:%02u:%02u",
+                      lastVerified ? "OK!" : "Error!!", lastAt->wHour % 24u, lastAt->wMinute % 60u,
+                      lastAt->wSecond % 60u);
+    }
+    return text;
+}
+
 std::string LoadProblem(QcDataFile::LoadResult result, const std::string& path)
 {
     const char* what = nullptr;

@@ -32,6 +32,11 @@ std::string SetResult(BYTE readBack, bool ok);
 // `writing` tells "Set" from "Get".
 std::string AddressRefused(bool writing);
 
+// The station's tally: tablets burned and verified, tablets failed, and the
+// last outcome ("OK!" or "Error!!") at its time of day; `lastAt` is null
+// before the first burn.
+std::string TallyLine(unsigned verified, unsigned failed, bool lastVerified, const SYSTEMTIME* lastAt);
+
 // What was wrong with a QC data file that "Load" loaded all the same, for the
 // operator; empty for a complete, valid file.
 std::string LoadProblem(QcDataFile::LoadResult result, const std::string& path);

@@ -277,13 +277,11 @@ void CUpdateDlg::ResizeCentred(int widthDlu, int heightDlu)
 
 // The delay in force follows the fields but never leaves 1..20 ms (0 with the
 // box unchecked): after an entry the range check refused, the member holds
-// the refused value, and the delay that was in force before it stays.
+// the refused value, and the last accepted one stays in force, also when the
+// box is checked again.
 void CUpdateDlg::ApplyWriteDelay()
 {
-    if (!m_bWriteDelay) {
-        m_eeprom.m_nWriteDelay = 0;
-        return;
-    }
     if (m_nWriteDelay >= kMinWriteDelayMs && m_nWriteDelay <= kMaxWriteDelayMs)
-        m_eeprom.m_nWriteDelay = static_cast<DWORD>(m_nWriteDelay);
+        m_nAcceptedWriteDelay = static_cast<DWORD>(m_nWriteDelay);
+    m_eeprom.m_nWriteDelay = m_bWriteDelay ? m_nAcceptedWriteDelay : 0;
 }

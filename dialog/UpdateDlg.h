@@ -4,9 +4,11 @@
 // compare, report in a message box and end the dialog. Opened as a service
 // station instead, it stays up with its whole panel for an operator.
 
+#include "BurnTally.h"
 #include "Framework.h"
 #include "HidSystem.h"
 #include "TabletEeprom.h"
+#include "TabletReturn.h"
 #include "UpdateProgress.h"
 #include "WriteBurst.h"
 #include "resource.h"
@@ -96,9 +98,15 @@ private:
     void ApplyWriteDelay();
 
     // Device reactions and exit.
+    // True when the device change is an arrival to take up that its
+    // classification dropped.
+    bool MissedArrival(DWORD eventType, LPARAM eventData, int change);
+    // Whether this arrival burns the auto-burn file: auto-burn is on with a
+    // file chosen, and the tablet is not one whose removal was refused.
+    bool BurnsOnArrival();
     // The arrival's steps after Open: access, the burn's verdict, read-back,
-    // dump and buttons.
-    void TakeUpOpenedTablet(bool autoBurn);
+    // dump and buttons. `burned`: Open was given the auto-burn file.
+    void TakeUpOpenedTablet(bool burned);
     bool AutoBurnVerified();
     void LeaveTablet();
 
@@ -118,8 +126,23 @@ private:
     // bar in the panel, counting `transfers`; nothing outside the station.
     void BeginPanelProgress(const char* line, int transfers);
     void EndPanelProgress();
+    // Moves and sizes the template's controls into the station's own frame.
+    void LayOutStation();
+    // Gives the dump a fixed-pitch font, so that its columns line up.
+    void SetDumpFont();
+    // Counts a burn in the station's tally and shows it; nothing outside the station.
+    void CountBurn(bool verified);
+
+    // The last delay the field held within 1..20 ms, in force while the box
+    // is checked and the field holds a refused entry.
+    DWORD m_nAcceptedWriteDelay = 10;
 
     HidSystem& m_system;
+    CTabletReturn m_tabletReturn;
+    CBurnTally m_tally;
+    HWND m_hTallyLine = nullptr; // a child of the station, destroyed with it
+    // Outlives the dump list, which is destroyed with the dialog's window.
+    CFont m_fontDump;
     // After m_eeprom, so that it lets go of the eeprom before that goes.
     CUpdateProgress m_progress;
     // Runs from a burst's first transfer to its last: the one-shot update

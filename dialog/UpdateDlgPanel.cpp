@@ -16,10 +16,13 @@ const char kQcFileFilter[] = "QC Data Files(*.tqc)|*.tqc|All Files(*.*)|*.*||";
 // Given without the dot: a name typed without an extension gets ".tqc".
 const char kQcFileExtension[] = "tqc";
 const char kWritingLine[] = "Writing the tablet. Do not unplug it.";
-const DWORD kOpenFlags =
-    OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_NOREADONLYRETURN | OFN_NONETWORKBUTTON | OFN_LONGNAMES;
+// OFN_NOCHANGEDIR: the current directory stays where it was, so a USB stick
+// holding QC data files can be ejected while the station runs.
+const DWORD kOpenFlags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_NOREADONLYRETURN | OFN_NONETWORKBUTTON |
+                         OFN_LONGNAMES | OFN_NOCHANGEDIR;
 // No overwrite prompt: saving over the file last loaded is the usual case.
-const DWORD kSaveFlags = OFN_HIDEREADONLY | OFN_NOREADONLYRETURN | OFN_NONETWORKBUTTON | OFN_LONGNAMES;
+const DWORD kSaveFlags =
+    OFN_HIDEREADONLY | OFN_NOREADONLYRETURN | OFN_NONETWORKBUTTON | OFN_LONGNAMES | OFN_NOCHANGEDIR;
 
 bool HasDigit(const std::string& text)
 {
@@ -55,9 +58,12 @@ void CUpdateDlg::OnSet()
     const int value = static_cast<int>(GetDlgItemInt(IDC_SET_VALUE, nullptr, TRUE));
     // Only the low 8 bits travel; a value outside 0..255 therefore never
     // counts as set, whatever reads back.
+    // A read-back that failed left the report id, 4, in its buffer: that is
+    // never a match, not even for a value of 4.
     const BYTE written = m_eeprom.WriteByte(address, static_cast<BYTE>(value));
-    const BYTE readBack = m_eeprom.ReadByte(address);
-    m_strDataRead = PanelText::SetResult(readBack, written != 0 && value == readBack);
+    BYTE readBack = 0;
+    const BOOL readOk = m_eeprom.ReadByteChecked(address, readBack);
+    m_strDataRead = PanelText::SetResult(readBack, written != 0 && readOk && value == readBack);
     UpdateData(FALSE);
     EnableExitButton(m_eeprom.m_pDevice ? TRUE : FALSE);
 }

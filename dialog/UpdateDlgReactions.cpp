@@ -18,6 +18,7 @@ LRESULT CUpdateDlg::OnDeviceChange(WPARAM wParam, LPARAM lParam)
 {
     const DWORD event = static_cast<DWORD>(wParam);
     const int change = m_eeprom.ClassifyDeviceChange(event, lParam);
+    const bool missedArrival = MissedArrival(event, lParam, change);
     // The tablet stays open to the burst's last byte: the removal is refused
     // (Windows then reports it failed), and the user can remove the device
     // once the burst is over. A tablet pulled out is gone all the same.
@@ -25,7 +26,7 @@ LRESULT CUpdateDlg::OnDeviceChange(WPARAM wParam, LPARAM lParam)
         return BROADCAST_QUERY_DENY;
     if (change == -1)
         ::PostMessageA(m_hWnd, WM_TABLET_REMOVED, 0, 0);
-    else if (change == 1)
+    else if (change == 1 || missedArrival)
         ::PostMessageA(m_hWnd, WM_TABLET_ARRIVED, 0, 0);
     // A removal query is granted by closing the tablet before answering (no
     // device I/O, so the answer never waits on the device); its notification
@@ -65,12 +66,11 @@ LRESULT CUpdateDlg::OnTabletArrived(WPARAM, LPARAM)
     if (m_eeprom.RemovalPending())
         return 0;
     m_lbDump.ResetContent();
-    const bool autoBurn = m_bAutoBurn != FALSE;
-    // The burn, the access request, the verification (at most a whole
-    // image) and the dump's read.
-    const int transfers = autoBurn ? CTabletEeprom::kBurnTransfers + CTabletEeprom::kStringRequestTransfers +
-                                         2 * CTabletEeprom::kWholeImageTransfers
-                                   : CTabletEeprom::kStringRequestTransfers + CTabletEeprom::kWholeImageTransfers;
+    const bool autoBurn = BurnsOnArrival();
+    // The burn, the access request, the verification (at most a whole image,
+    // made whenever auto-burn is on) and the dump's read.
+    const int transfers = (autoBurn ? CTabletEeprom::kBurnTransfers : 0) + CTabletEeprom::kStringRequestTransfers +
+                          (m_bAutoBurn ? 2 : 1) * CTabletEeprom::kWholeImageTransfers;
     BeginPanelProgress(autoBurn ? kBurningLine : kReadingLine, transfers);
     {
         const CWriteBurst::Scope burst(m_burst, m_hWnd);
@@ -81,13 +81,40 @@ LRESULT CUpdateDlg::OnTabletArrived(WPARAM, LPARAM)
     return 0;
 }
 
-void CUpdateDlg::TakeUpOpenedTablet(bool autoBurn)
+// Every change is heard, so that a completed removal and a refused one are
+// known when the arrivals after them come.
+bool CUpdateDlg::MissedArrival(DWORD eventType, LPARAM eventData, int change)
+{
+    GUID hidGuid{};
+    m_system.HidD_GetHidGuid(&hidGuid);
+    const bool missed = m_tabletReturn.Heard(eventType, eventData, change, hidGuid);
+    return change == 0 && missed;
+}
+
+// Auto-burn checked with its file dialog still open has no file yet: that
+// arrival opens the tablet without burning, as an empty path always meant.
+bool CUpdateDlg::BurnsOnArrival()
+{
+    const bool stayed = m_tabletReturn.TakeStayed();
+    return m_bAutoBurn != FALSE && !m_strAutoBurnFile.empty() && !stayed;
+}
+
+void CUpdateDlg::TakeUpOpenedTablet(bool burned)
 {
     m_eeprom.BeginAccess();
-    if (autoBurn)
-        m_strResult = AutoBurnVerified() ? kBurnVerified : kBurnFailed;
-    else
+    if (burned) {
+        const bool verified = AutoBurnVerified();
+        m_strResult = verified ? kBurnVerified : kBurnFailed;
+        // A burn counts once a tablet was found; a mouse arriving is none.
+        if (m_eeprom.LastBurn() != CTabletEeprom::BurnOutcome::None)
+            CountBurn(verified);
+    } else if (m_bAutoBurn) {
+        // Auto-burn on, nothing burned: the tablet is compared with the image
+        // as it stands, and only a tablet that is there can match it.
+        m_strResult = m_eeprom.m_pDevice && m_eeprom.VerifyAll() ? kBurnVerified : kBurnFailed;
+    } else {
         m_strResult.clear();
+    }
     m_eeprom.ReadAll();
     FillDump();
     UpdateData(FALSE);
@@ -117,17 +144,9 @@ LRESULT CUpdateDlg::OnTabletRemoved(WPARAM, LPARAM)
         m_eeprom.Close();
     UpdateData(FALSE);
     EnableExitButton(TRUE);
-
-    // Windows sends device changes ahead of posted messages: a tablet
-    // unplugged and plugged back while the dialog was busy has had its
-    // arrival classified while it still counted as open, and dropped. So
-    // look once more; only a tablet actually found is taken up.
-    if (!removalPending) {
-        const bool autoBurn = m_bAutoBurn != FALSE;
-        const CWriteBurst::Scope burst(m_burst, m_hWnd);
-        if (m_eeprom.Open(m_hWnd, autoBurn ? m_strAutoBurnFile.c_str() : nullptr))
-            TakeUpOpenedTablet(autoBurn);
-    }
+    // A tablet that came back meanwhile has had its arrival posted after
+    // this message (MissedArrival): it is taken up there, with its progress,
+    // and a removal report left over from a refused query burns nothing.
     return 0;
 }
 

@@ -3,19 +3,213 @@
 
 #include "UpdateDlg.h"
 
+#include "PanelText.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
 namespace {
 
 const char kServiceCaption[] = "Update - service mode";
 
-// The panel's controls span 7..453 x 8..313 dialog units; this frame holds
-// them with a margin.
-constexpr int kPanelWidthDlu = 460;
-constexpr int kPanelHeightDlu = 320;
+// The template lays its controls out for a frame that shows only Set and
+// Exit; the station lays the same controls out in its own frame, row by row
+// in the order an operator reads them. Sizes in dialog units.
+constexpr int kMargin = 7;
+constexpr int kRowGap = 5;
+constexpr int kPairGap = 3;   // a label and its field
+constexpr int kGap = 4;       // controls of one group
+constexpr int kGroupGap = 12; // groups in one row
+constexpr int kButtonWidth = 44;
+constexpr int kButtonHeight = 14;
+constexpr int kComboWidth = 68;
+constexpr int kComboDropHeight = 150; // with the list dropped down
+constexpr int kDataReadWidth = 150;
+constexpr int kDelayFieldWidth = 30;
+constexpr int kDelayFieldHeight = 12;
+constexpr int kCheckHeight = 10;
+constexpr int kResultWidth = 40;
+constexpr int kProgressLineWidth = 190;
+constexpr int kProgressHeight = 10;
+// The frame the panel always had: 460 dialog units wide at least.
+constexpr int kMinFrameWidth = 460;
 
-// The free row between the data-read line and the dump, for the progress of
-// the long commands.
-constexpr RECT kPanelLineDlu = {7, 69, 200, 79};
-constexpr RECT kPanelBarDlu = {205, 70, 453, 78};
+// The widest dump line and the longest tally the station can show, to size
+// their controls by.
+const BYTE kWidestDumpRow[PanelText::kDumpRowBytes] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+const char kLongestTally[] = "Burned and verified: 99999   Failed: 99999   Last: Error!! at 00:00:00";
+
+// A device context of one control with its own font selected.
+class ControlDC {
+public:
+    explicit ControlDC(HWND control) : m_hWnd(control), m_hDC(::GetDC(control))
+    {
+        const HFONT font = reinterpret_cast<HFONT>(::SendMessageA(control, WM_GETFONT, 0, 0));
+        if (m_hDC != nullptr && font != nullptr)
+            m_hOldFont = ::SelectObject(m_hDC, font);
+    }
+    ~ControlDC()
+    {
+        if (m_hDC == nullptr)
+            return;
+        if (m_hOldFont != nullptr)
+            ::SelectObject(m_hDC, m_hOldFont);
+        ::ReleaseDC(m_hWnd, m_hDC);
+    }
+    ControlDC(const ControlDC&) = delete;
+    ControlDC& operator=(const ControlDC&) = delete;
+
+    SIZE Extent(const std::string& text) const
+    {
+        SIZE size{};
+        if (m_hDC != nullptr)
+            ::GetTextExtentPoint32A(m_hDC, text.c_str(), static_cast<int>(text.size()), &size);
+        return size;
+    }
+    TEXTMETRICA Metrics() const
+    {
+        TEXTMETRICA metrics{};
+        if (m_hDC != nullptr)
+            ::GetTextMetricsA(m_hDC, &metrics);
+        return metrics;
+    }
+
+private:
+    HWND m_hWnd;
+    HDC m_hDC;
+    HGDIOBJ m_hOldFont = nullptr;
+};
+
+// The dialog's units in pixels, from its font.
+struct DialogUnits {
+    explicit DialogUnits(HWND dialog)
+    {
+        RECT units = {0, 0, 400, 800};
+        ::MapDialogRect(dialog, &units);
+        perHundredX = units.right;
+        perHundredY = units.bottom;
+    }
+    int X(int dlu) const { return ::MulDiv(dlu, perHundredX, 400); }
+    int Y(int dlu) const { return ::MulDiv(dlu, perHundredY, 800); }
+    // The dialog units that cover `pixels`, rounded up.
+    int FromX(int pixels) const { return (pixels * 400 + perHundredX - 1) / perHundredX; }
+    int FromY(int pixels) const { return (pixels * 800 + perHundredY - 1) / perHundredY; }
+
+    int perHundredX = 0;
+    int perHundredY = 0;
+};
+
+bool IsClass(HWND control, const char* name)
+{
+    char className[32] = {};
+    ::GetClassNameA(control, className, sizeof(className));
+    return ::lstrcmpiA(className, name) == 0;
+}
+
+// The pixels a control's caption needs: a push button's text with a margin
+// of about one character each side, a check box's text after its box.
+int CaptionWidth(HWND control, const DialogUnits& units)
+{
+    const std::string text = AfxGetWindowText(control);
+    if (text.empty())
+        return 0;
+    const ControlDC dc(control);
+    const int textWidth = dc.Extent(text).cx;
+    if (!IsClass(control, "Button"))
+        return textWidth + 2;
+    const LONG_PTR type = ::GetWindowLongPtrA(control, GWL_STYLE) & BS_TYPEMASK;
+    if (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_3STATE || type == BS_AUTO3STATE ||
+        type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON)
+        return ::GetSystemMetrics(SM_CXMENUCHECK) + units.X(kPairGap) + textWidth + units.X(2);
+    return textWidth + 2 * units.X(4) + 2 * ::GetSystemMetrics(SM_CXEDGE);
+}
+
+// The static text the template gives no id of its own, by its caption.
+HWND FindLabel(HWND dialog, const char* caption)
+{
+    for (HWND child = ::GetWindow(dialog, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        if (::GetDlgCtrlID(child) == IDC_STATIC && AfxGetWindowText(child) == caption)
+            return child;
+    }
+    return nullptr;
+}
+
+struct Cell {
+    HWND control;
+    int gapBefore;     // dialog units from the cell before
+    int width;         // pixels; grown to the caption's needs
+    int height;        // pixels; the row centres it
+    bool fill = false; // takes what the row leaves over
+};
+
+// One row of the layout, placed left to right from the margin; the cell
+// marked to fill takes the width the others leave up to `right`.
+class Row {
+public:
+    explicit Row(const DialogUnits& units) : m_units(units) {}
+
+    Row& Add(HWND control, int gapBefore, int minWidthDlu, int heightDlu, bool fill = false)
+    {
+        if (control == nullptr)
+            return *this;
+        Cell cell{control, gapBefore, m_units.X(minWidthDlu), m_units.Y(heightDlu), fill};
+        cell.width = std::max(cell.width, CaptionWidth(control, m_units));
+        m_cells.push_back(cell);
+        return *this;
+    }
+    // A combo box's closed height is its own; it is given its dropped height.
+    Row& AddCombo(HWND control, int gapBefore)
+    {
+        if (control == nullptr)
+            return *this;
+        RECT closed{};
+        ::GetWindowRect(control, &closed);
+        m_cells.push_back({control, gapBefore, m_units.X(kComboWidth), closed.bottom - closed.top, false});
+        return *this;
+    }
+
+    int Width() const
+    {
+        int width = 0;
+        for (const Cell& cell : m_cells)
+            width += m_units.X(cell.gapBefore) + cell.width;
+        return width;
+    }
+    int Height() const
+    {
+        int height = 0;
+        for (const Cell& cell : m_cells)
+            height = std::max(height, cell.height);
+        return height;
+    }
+
+    // Returns the row's bottom. `after` is the control the row's first goes
+    // behind in the tab order; it becomes the row's last.
+    int Place(int left, int top, int right, HWND& after)
+    {
+        const int spare = std::max(0, right - left - Width());
+        const int height = Height();
+        int x = left;
+        for (const Cell& cell : m_cells) {
+            x += m_units.X(cell.gapBefore);
+            const int width = cell.width + (cell.fill ? spare : 0);
+            const int y = top + (height - cell.height) / 2;
+            int windowHeight = cell.height;
+            if (IsClass(cell.control, "ComboBox"))
+                windowHeight = m_units.Y(kComboDropHeight);
+            ::SetWindowPos(cell.control, after != nullptr ? after : HWND_TOP, x, y, width, windowHeight,
+                           SWP_NOACTIVATE);
+            after = cell.control;
+            x += width;
+        }
+        return top + height;
+    }
+
+private:
+    const DialogUnits& m_units;
+    std::vector<Cell> m_cells;
+};
 
 } // namespace
 
@@ -31,14 +225,21 @@ void CUpdateDlg::StartServiceMode()
         ::ShowWindow(child, SW_SHOWNA);
     }
 
-    ResizeCentred(kPanelWidthDlu, kPanelHeightDlu);
-
-    RECT line = kPanelLineDlu;
-    RECT bar = kPanelBarDlu;
-    ::MapDialogRect(m_hWnd, &line);
-    ::MapDialogRect(m_hWnd, &bar);
-    m_progress.Create(m_hWnd, line, bar);
+    // The long commands' line and bar, and the tally, placed by the layout.
+    const RECT none = {0, 0, 0, 0};
+    m_progress.Create(m_hWnd, none, none);
     m_progress.ShowBar(false);
+    const HINSTANCE instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrA(m_hWnd, GWLP_HINSTANCE));
+    m_hTallyLine = ::CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX,
+                                     0, 0, 0, 0, m_hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_TALLY)),
+                                     instance, nullptr);
+    if (m_hTallyLine != nullptr) {
+        ::SendMessageA(m_hTallyLine, WM_SETFONT, ::SendMessageA(m_hWnd, WM_GETFONT, 0, 0), FALSE);
+        ::SetWindowTextA(m_hTallyLine, m_tally.Line().c_str());
+    }
+
+    SetDumpFont();
+    LayOutStation();
 
     FillPickers();
     ApplyWriteDelay();
@@ -46,6 +247,125 @@ void CUpdateDlg::StartServiceMode()
     // A tablet already plugged in is taken up as if it had just arrived;
     // posted, so that the operator sees the panel while it is read.
     ::PostMessageA(m_hWnd, WM_TABLET_ARRIVED, 0, 0);
+}
+
+// The dialog's own font is proportional, so the dump's columns would line up
+// only while every byte is the same. A fixed-pitch face of the same height,
+// or the system's fixed font where none can be made.
+void CUpdateDlg::SetDumpFont()
+{
+    const HWND dump = GetDlgItem(IDC_DUMP_LIST);
+    if (dump == nullptr)
+        return;
+    TEXTMETRICA dialogFont{};
+    {
+        const ControlDC dc(dump);
+        dialogFont = dc.Metrics();
+    }
+    LOGFONTA wanted{};
+    wanted.lfHeight = dialogFont.tmHeight > 0 ? dialogFont.tmHeight : 14;
+    wanted.lfWeight = FW_NORMAL;
+    wanted.lfCharSet = DEFAULT_CHARSET;
+    wanted.lfOutPrecision = OUT_TT_PRECIS;
+    wanted.lfQuality = DEFAULT_QUALITY;
+    wanted.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
+    std::strncpy(wanted.lfFaceName, "Courier New", LF_FACESIZE - 1);
+
+    if (m_fontDump.CreateFontIndirect(wanted)) {
+        ::SendMessageA(dump, WM_SETFONT, reinterpret_cast<WPARAM>(m_fontDump.GetSafeHandle()), FALSE);
+        // TMPF_FIXED_PITCH set means variable pitch (the name says the opposite).
+        const ControlDC dc(dump);
+        if ((dc.Metrics().tmPitchAndFamily & TMPF_FIXED_PITCH) == 0)
+            return;
+    }
+    ::SendMessageA(dump, WM_SETFONT, reinterpret_cast<WPARAM>(::GetStockObject(ANSI_FIXED_FONT)), FALSE);
+    m_fontDump.DeleteObject();
+}
+
+void CUpdateDlg::LayOutStation()
+{
+    const DialogUnits units(m_hWnd);
+    auto item = [this](int id) { return GetDlgItem(id); };
+
+    // One byte: where, what, and the two commands; then what they read.
+    Row single(units);
+    single.Add(FindLabel(m_hWnd, "Address"), 0, 0, 8)
+        .AddCombo(item(IDC_ADDRESS), kPairGap)
+        .Add(FindLabel(m_hWnd, "SetValue"), kGroupGap, 0, 8)
+        .AddCombo(item(IDC_SET_VALUE), kPairGap)
+        .Add(item(IDC_GET), kGroupGap, kButtonWidth, kButtonHeight)
+        .Add(item(IDC_SET), kGap, kButtonWidth, kButtonHeight);
+    Row readAndDelay(units);
+    readAndDelay.Add(FindLabel(m_hWnd, "DataRead"), 0, 0, 8)
+        .Add(item(IDC_DATA_READ), kPairGap, kDataReadWidth, 8)
+        .Add(item(IDC_WRITE_DELAY), kGroupGap, 0, kCheckHeight)
+        .Add(item(IDC_WRITE_DELAY_MS), kPairGap, kDelayFieldWidth, kDelayFieldHeight);
+    // The whole image: with the tablet, with a file.
+    Row image(units);
+    image.Add(item(IDC_GET_ALL), 0, kButtonWidth, kButtonHeight)
+        .Add(item(IDC_SET_ALL), kGap, kButtonWidth, kButtonHeight)
+        .Add(item(IDC_LOAD), kGroupGap, kButtonWidth, kButtonHeight)
+        .Add(item(IDC_SAVE), kGap, kButtonWidth, kButtonHeight);
+    Row progress(units);
+    progress.Add(m_progress.Line(), 0, kProgressLineWidth, kProgressHeight)
+        .Add(m_progress.Bar(), kGap, 0, kProgressHeight, true);
+    // Auto-burn and what it did, the tally, and the way out.
+    Row autoBurn(units);
+    autoBurn.Add(item(IDC_AUTO_BURN), 0, 0, kCheckHeight).Add(item(IDC_AUTO_BURN_FILE), kPairGap, 0, 8, true);
+    Row outcome(units);
+    outcome.Add(item(IDC_RESULT), 0, kResultWidth, 8);
+    if (m_hTallyLine != nullptr) {
+        const ControlDC dc(m_hTallyLine);
+        outcome.Add(m_hTallyLine, kGroupGap, units.FromX(dc.Extent(kLongestTally).cx + 2), 8, true);
+    }
+    outcome.Add(item(IDOK), kGroupGap, kButtonWidth, kButtonHeight);
+
+    // The dump shows its widest line whole, and its 16 rows without scrolling.
+    const HWND dump = item(IDC_DUMP_LIST);
+    int dumpWidth = 0;
+    int dumpHeight = 0;
+    if (dump != nullptr) {
+        const ControlDC dc(dump);
+        const int border = 2 * ::GetSystemMetrics(SM_CXEDGE);
+        dumpWidth = dc.Extent(PanelText::DumpLine(0x78, kWidestDumpRow)).cx + ::GetSystemMetrics(SM_CXVSCROLL) +
+                    border + units.X(2);
+        const int itemHeight = static_cast<int>(::SendMessageA(dump, LB_GETITEMHEIGHT, 0, 0));
+        dumpHeight = static_cast<int>(PanelText::kDumpRows) * std::max(itemHeight, 1) +
+                     2 * ::GetSystemMetrics(SM_CYEDGE) + units.Y(2);
+    }
+
+    const int margin = units.X(kMargin);
+    int width = std::max({units.X(kMinFrameWidth - 2 * kMargin), single.Width(), readAndDelay.Width(),
+                          image.Width(), progress.Width(), autoBurn.Width(), outcome.Width(), dumpWidth});
+    const int left = margin;
+    const int right = left + width;
+
+    HWND after = nullptr;
+    int y = units.Y(kMargin);
+    y = single.Place(left, y, right, after) + units.Y(kRowGap);
+    y = readAndDelay.Place(left, y, right, after) + units.Y(kRowGap);
+    y = image.Place(left, y, right, after) + units.Y(kRowGap);
+    y = progress.Place(left, y, right, after) + units.Y(kRowGap);
+    if (dump != nullptr) {
+        ::SetWindowPos(dump, after, left, y, width, dumpHeight, SWP_NOACTIVATE);
+        after = dump;
+        y += dumpHeight + units.Y(kRowGap);
+    }
+    y = autoBurn.Place(left, y, right, after) + units.Y(kRowGap);
+    y = outcome.Place(left, y, right, after) + units.Y(kMargin);
+
+    ResizeCentred(units.FromX(right + margin), units.FromY(y));
+}
+
+void CUpdateDlg::CountBurn(bool verified)
+{
+    if (!m_bServiceMode)
+        return;
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    m_tally.Count(verified, now);
+    if (m_hTallyLine != nullptr)
+        ::SetWindowTextA(m_hTallyLine, m_tally.Line().c_str());
 }
 
 void CUpdateDlg::BeginPanelProgress(const char* line, int transfers)

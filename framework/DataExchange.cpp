@@ -1,5 +1,6 @@
 #include "DataExchange.h"
 
+#include <climits>
 #include <cstdio>
 
 #include "MessageBox.h"
@@ -22,10 +23,16 @@ bool IsDigit(char c)
 
 } // namespace
 
-BOOL AfxParseDialogInt(const char* text, int* value)
+namespace {
+
+enum class DialogInt { Integer, TooLarge, NotInteger };
+
+// A decimal integer with optional blanks around it; one whose magnitude the
+// 32-bit int cannot hold is still an integer, given as the nearest int.
+DialogInt ParseDialogInt(const char* text, int& value)
 {
     if (text == nullptr)
-        return FALSE;
+        return DialogInt::NotInteger;
     const char* p = text;
     while (IsBlank(*p))
         ++p;
@@ -36,27 +43,40 @@ BOOL AfxParseDialogInt(const char* text, int* value)
         ++p;
     }
     if (!IsDigit(*p))
-        return FALSE;
-    // Wide enough for the magnitude of the most negative int.
+        return DialogInt::NotInteger;
+    // Wide enough for the magnitude of the most negative int; past that only
+    // the fact of overflow counts.
     long long magnitude = 0;
+    bool overflow = false;
     for (; IsDigit(*p); ++p) {
-        magnitude = magnitude * 10 + (*p - '0');
-        // The classic conversion clamped an overlong number to the largest
-        // int and took it; a number the field cannot hold is refused instead.
-        if (magnitude > 2147483648LL)
-            return FALSE;
+        if (!overflow)
+            magnitude = magnitude * 10 + (*p - '0');
+        overflow = overflow || magnitude > 2147483648LL;
     }
     while (IsBlank(*p))
         ++p;
     if (*p != '\0')
-        return FALSE;
+        return DialogInt::NotInteger;
     const long long result = negative ? -magnitude : magnitude;
-    if (result > 2147483647LL)
-        return FALSE;
+    if (overflow || result > 2147483647LL || result < -2147483647LL - 1) {
+        value = negative ? INT_MIN : INT_MAX;
+        return DialogInt::TooLarge;
+    }
     // "-0" and "+0" are refused: a zero counts only when written with its digit first.
     if (result == 0 && first != '0')
+        return DialogInt::NotInteger;
+    value = static_cast<int>(result);
+    return DialogInt::Integer;
+}
+
+} // namespace
+
+BOOL AfxParseDialogInt(const char* text, int* value)
+{
+    int parsed = 0;
+    if (value == nullptr || ParseDialogInt(text, parsed) != DialogInt::Integer)
         return FALSE;
-    *value = static_cast<int>(result);
+    *value = parsed;
     return TRUE;
 }
 
@@ -143,7 +163,10 @@ void DDX_Text(CDataExchange* pDX, int id, int& value)
         return;
     if (pDX->m_bSaveAndValidate) {
         int parsed = 0;
-        if (!AfxParseDialogInt(AfxGetWindowText(hWnd).c_str(), &parsed)) {
+        // A number too large for an int is an integer all the same: the
+        // member takes the nearest int, and a range check after this step
+        // refuses it with the range message rather than calling it no integer.
+        if (ParseDialogInt(AfxGetWindowText(hWnd).c_str(), parsed) == DialogInt::NotInteger) {
             AfxMessageBox(kNotAnInteger);
             pDX->Fail();
             return;

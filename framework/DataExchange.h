@@ -38,7 +38,9 @@ private:
 void DDX_Control(CDataExchange* pDX, int id, CWnd& control);
 void DDX_Text(CDataExchange* pDX, int id, std::string& value);
 // From the control: a decimal integer with optional blanks or tabs around it
-// and nothing else; anything else is refused with a message.
+// and nothing else; anything else is refused with a message. An integer too
+// large for an int is taken as INT_MAX (INT_MIN when negative), for the range
+// check that follows to refuse.
 void DDX_Text(CDataExchange* pDX, int id, int& value);
 // 0 for unchecked, 1 for checked (2 for an indeterminate three-state box).
 void DDX_Check(CDataExchange* pDX, int id, int& value);

@@ -55,7 +55,23 @@ INT_PTR CFileDialog::DoModal()
     }
     m_ofn.hwndOwner = owner;
     m_ofn.hInstance = AfxGetInstanceHandle();
+    // OFN_NOCHANGEDIR is documented as ineffective for GetOpenFileName: the
+    // open dialog leaves the current directory wherever the user browsed
+    // (a USB stick then cannot be ejected while the program runs). So the
+    // flag is kept here for both dialogs. Wide, so that a folder named in
+    // letters outside the ANSI code page comes back whole.
+    std::vector<wchar_t> keptDirectory;
+    if ((m_ofn.Flags & OFN_NOCHANGEDIR) != 0) {
+        // With no buffer the size comes with its terminator, with one without.
+        const DWORD needed = ::GetCurrentDirectoryW(0, nullptr);
+        keptDirectory.assign(needed, L'\0');
+        const DWORD length = needed != 0 ? ::GetCurrentDirectoryW(needed, keptDirectory.data()) : 0;
+        if (length == 0 || length >= needed)
+            keptDirectory.clear();
+    }
     const BOOL chosen = m_bOpenFileDialog ? ::GetOpenFileNameA(&m_ofn) : ::GetSaveFileNameA(&m_ofn);
+    if (!keptDirectory.empty())
+        ::SetCurrentDirectoryW(keptDirectory.data());
     return chosen ? IDOK : IDCANCEL;
 }
 

@@ -7,6 +7,7 @@
 #include "DataExchange.h"
 #include "Dialog.h"
 #include "FileDialog.h"
+#include "Font.h"
 #include "ListBox.h"
 #include "MessageBox.h"
 #include "MessageMap.h"

@@ -1,6 +1,7 @@
 #include "QcDataFile.h"
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -153,6 +154,73 @@ private:
     std::string m_path;
 };
 
+struct HandleCloser {
+    void operator()(HANDLE handle) const
+    {
+        if (handle != INVALID_HANDLE_VALUE && handle != nullptr)
+            ::CloseHandle(handle);
+    }
+};
+
+// Virus scanners and indexers open a freshly written file for a moment, on
+// Windows without sharing delete: a replacement then fails with one of these,
+// and a moment later it goes through.
+bool HeldByAnotherProgram(DWORD error)
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED ||
+           error == ERROR_UNABLE_TO_REMOVE_REPLACED || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
+}
+
+constexpr DWORD kHeldRetryMs = 1000;
+constexpr DWORD kHeldPollMs = 50;
+
+// Whether the target can be deleted now, as its replacement must. Asked
+// first, because ReplaceFile must not be tried in vain: Wine's creates a
+// scratch file of its own beside the target and leaves it there when the
+// target is held.
+bool TargetFree(const std::string& target)
+{
+    const std::unique_ptr<void, HandleCloser> probe(
+        ::CreateFileA(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return probe.get() != INVALID_HANDLE_VALUE;
+}
+
+// Puts the written copy in the target's place. An existing target is
+// replaced with ReplaceFileA, which keeps its identity (creation time, ACL,
+// short name); its attributes are put back as they were, since the copy was
+// made writable. A target held open is tried again for about a second.
+bool ReplaceTarget(const char* scratch, const std::string& target)
+{
+    const DWORD attributes = ::GetFileAttributesA(target.c_str());
+    // A read-only target refuses for good: no point waiting for it. Windows
+    // refuses to replace a read-only file (access denied); Wine 8.0 replaces
+    // it all the same, as root and as anyone else, so the attribute is
+    // checked here, just before the replacement.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+        return false;
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        // Without a backup name, a ReplaceFile that could not move the copy
+        // in has already removed the target: the copy then simply moves.
+        const bool exists = ::GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES;
+        BOOL replaced = FALSE;
+        if (!exists)
+            replaced = ::MoveFileExA(scratch, target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        else if (TargetFree(target))
+            replaced = ::ReplaceFileA(target.c_str(), scratch, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                                      nullptr);
+        if (replaced) {
+            if (attributes != INVALID_FILE_ATTRIBUTES && ::GetFileAttributesA(target.c_str()) != attributes)
+                ::SetFileAttributesA(target.c_str(), attributes);
+            return true;
+        }
+        if (!HeldByAnotherProgram(::GetLastError()) || ::GetTickCount() - start >= kHeldRetryMs)
+            return false;
+        ::Sleep(kHeldPollMs);
+    }
+}
+
 } // namespace
 
 bool QcDataFile::ParseValue(const char* text, BYTE& value)
@@ -258,16 +326,9 @@ bool QcDataFile::Save(const char* path, const Image& image)
     // Where the system caches profile files, this writes the copy out first.
     ::WritePrivateProfileStringA(nullptr, nullptr, nullptr, scratchName);
 
-    // Windows refuses to rename over a read-only file (access denied); Wine
-    // 8.0 renames over it all the same, as root and as anyone else. Checked
-    // here, just before the replacement, the attribute keeps the file as it
-    // was on both, a file made read-only while the keys were written included.
-    const DWORD targetAttributes = ::GetFileAttributesA(full.c_str());
-    if (targetAttributes != INVALID_FILE_ATTRIBUTES && (targetAttributes & FILE_ATTRIBUTE_READONLY) != 0)
-        return false;
-    // Fails, leaving the target as it was, when the target is held open by
-    // another program (or became read-only since the check above).
-    if (!::MoveFileExA(scratchName, full.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    // Fails, leaving the target as it was, when the target is read-only or
+    // still held open by another program after the retries.
+    if (!ReplaceTarget(scratchName, full))
         return false;
     scratch.Keep();
     return true;

@@ -27,7 +27,9 @@ public:
 
     // Writes all 256 keys in ascending order; everything else in the file is
     // left alone. The file is replaced only once every key is written: on
-    // false it is exactly as it was (or still absent).
+    // false it is exactly as it was (or still absent). A target another
+    // program holds open for a moment is waited for, about a second at most;
+    // a replaced target keeps its attributes.
     static bool Save(const char* path, const Image& image);
 
     // Whether `text` (a value as GetPrivateProfileStringA returns it, blanks

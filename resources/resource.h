@@ -20,6 +20,8 @@
 #define IDC_SAVE                1038
 #define IDC_LOAD                1039
 #define IDC_SET_ALL             1040
+// Not in the template: the service station creates its tally line itself.
+#define IDC_TALLY               1041
 
 #ifndef IDC_STATIC
 #define IDC_STATIC              (-1)

@@ -38,6 +38,9 @@ public:
 
     // Transfers.
     BYTE ReadByte(int address);
+    // ReadByte that tells a failed Get Feature (FALSE; `value` then holds the
+    // report id, 4, which is not tablet data). No tablet: TRUE and 0.
+    BOOL ReadByteChecked(int address, BYTE& value);
     BYTE WriteByte(int address, BYTE value);
     BYTE BeginAccess();
     BYTE EndAccess();
@@ -117,7 +120,6 @@ public:
     DWORD m_nWriteDelay = 0;
 
 private:
-    BOOL ReadByteChecked(int address, BYTE& value);
     void PauseAfterWrite();
     void Transferred();
     void BurnOnOpen(const char* qcFile);

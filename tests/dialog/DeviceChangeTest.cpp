@@ -125,6 +125,27 @@ void ReplugWhileBusy(SimHidSystem& sim, CUpdateDlg&)
     Settle(sim);
 }
 
+// The query, the completed removal and the arrival all classified before
+// the posted removals run.
+void RemoveOrderlyAndReplugWhileBusy(SimHidSystem& sim, CUpdateDlg&)
+{
+    sim.Unplug("Tablet", /*queryFirst=*/true);
+    // The bus decides the removal from a message of its own; the dialog's
+    // two messages wait.
+    for (const DWORD start = ::GetTickCount(); sim.IsPlugged("Tablet") && ::GetTickCount() - start < 5000;) {
+        MSG msg;
+        if (::PeekMessageA(&msg, nullptr, 0, WM_TABLET_ARRIVED - 1, PM_REMOVE) ||
+            ::PeekMessageA(&msg, nullptr, WM_TABLET_REMOVED + 1, 0xFFFF, PM_REMOVE))
+            ::DispatchMessageA(&msg);
+        else
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+    TakeSentOnly(sim);
+    sim.Plug("Tablet");
+    TakeSentOnly(sim);
+    Settle(sim);
+}
+
 } // namespace
 
 TEST(DeviceChange, AMouseArrivingWhileNoTabletIsOpenPostsOneArrival)
@@ -442,19 +463,29 @@ TEST(DeviceChange, EachRemovalEndsWithTheTabletGoneOrOpenAgain)
         std::vector<UINT> messages;
         bool open;
         const char* result;
+        unsigned writes; // Set Features the tablet received: 256 for one burn
     };
+    // A tablet whose removal was refused never left: it is taken up again,
+    // compared with the image read from it, and not burned again. One that
+    // was really gone and came back is burned once, whatever reports its
+    // going left behind.
     const Row rows[] = {
-        {"unplugged", false, false, Unplug, {R}, false, ""},
-        {"unplugged while busy, auto-burn on", false, true, UnplugWhileBusy, {R}, false, ""},
-        {"orderly removal granted", false, false, RemoveOrderly, {R, R}, false, ""},
-        {"orderly removal refused", true, false, RemoveOrderly, {R, A}, true, ""},
+        {"unplugged", false, false, Unplug, {R}, false, "", 0},
+        {"unplugged while busy, auto-burn on", false, true, UnplugWhileBusy, {R}, false, "", 0},
+        {"orderly removal granted", false, false, RemoveOrderly, {R, R}, false, "", 0},
+        {"orderly removal refused", true, false, RemoveOrderly, {R, A}, true, "", 0},
+        {"orderly removal refused, auto-burn on", true, true, RemoveOrderly, {R, A}, true, "OK!", 0},
         {"an arrival waiting while a removal is asked", false, false, ArrivalWaitingDuringRemoval,
-         {A, R, R}, false, ""},
+         {A, R, R}, false, "", 0},
         {"refusal reported before the removal runs", false, false, RefusalBeforeTheRemovalRuns,
-         {R, A}, true, ""},
-        {"unplugged and replugged while busy", false, false, ReplugWhileBusy, {R}, true, ""},
-        {"unplugged and replugged while busy, auto-burn on", false, true, ReplugWhileBusy, {R},
-         true, "OK!"},
+         {R, A}, true, "", 0},
+        {"refusal reported before the removal runs, auto-burn on", false, true, RefusalBeforeTheRemovalRuns,
+         {R, A}, true, "OK!", 0},
+        {"unplugged and replugged while busy", false, false, ReplugWhileBusy, {R, A}, true, "", 0},
+        {"unplugged and replugged while busy, auto-burn on", false, true, ReplugWhileBusy, {R, A},
+         true, "OK!", 256},
+        {"removed orderly and replugged while busy, auto-burn on", false, true, RemoveOrderlyAndReplugWhileBusy,
+         {R, R, A}, true, "OK!", 256},
     };
     const BurnFiles files;
     const std::string burnFile = files.folder.File("good");
@@ -484,7 +515,8 @@ TEST(DeviceChange, EachRemovalEndsWithTheTabletGoneOrOpenAgain)
             EXPECT_EQ(row.open, dlg.m_btnSet.IsWindowEnabled() != FALSE);
             EXPECT_EQ(row.open ? 2u : 1u, bus.RegistrationCount()) << "the interface's, and the handle's if open";
             EXPECT_EQ(row.open ? 1u : 0u, bus.OpenHandleCount("Tablet"));
-            if (row.autoBurn && row.open) {
+            EXPECT_EQ(row.writes, CallsOf(bus, "SetFeature").size());
+            if (row.writes != 0) {
                 EXPECT_EQ(image, bus.Eeprom("Tablet")) << "the replugged tablet was burned";
             }
             // A granted query: the handle is closed before the answer, and

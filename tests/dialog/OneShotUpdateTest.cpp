@@ -409,10 +409,10 @@ TEST(OneShotUpdate, TheDelayMemberPacesTheWrites)
         {TRUE, 10, 10},
         {TRUE, 20, 20},
         {FALSE, 10, 0},
-        // Values the field refuses leave the delay in force as it was: none
-        // before the first update.
-        {TRUE, 21, 0},
-        {TRUE, 0, 0},
+        // Values the field refuses leave the last accepted delay in force:
+        // with the box checked never none, 10 ms before any was accepted.
+        {TRUE, 21, 10},
+        {TRUE, 0, 10},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << "checked " << row.writeDelayChecked << " delay "

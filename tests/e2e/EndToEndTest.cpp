@@ -256,7 +256,7 @@ void OpenAndCloseStation(const char* exe, bool holdShift, bool tabletOpen)
     EXPECT_EQ(tabletOpen, panel.IsEnabled(IDC_SET)) << where;
     const SIZE size = panel.ClientSize();
     EXPECT_GT(size.cx, 600) << where;
-    EXPECT_GT(size.cy, 400) << where;
+    EXPECT_GT(size.cy, 350) << where;
 
     panel.Close();
     const UiRunResult run = driver.Finish();

@@ -56,9 +56,10 @@ const ParseRow kParseRows[] = {
     /* 18 */ { "5-", false, 0 },
     /* 19 */ { "0x10", false, 0 },
     /* 20 */ { "1e3", false, 0 },
-    /* 21 */ { "2147483648", false, 0 },
-    /* 22 */ { "-2147483649", false, 0 },
-    /* 23 */ { "99999999999999999999", false, 0 },
+    // Too large for an int, but integers: the nearest int, for a range check to refuse.
+    /* 21 */ { "2147483648", true, INT_MAX },
+    /* 22 */ { "-2147483649", true, INT_MIN },
+    /* 23 */ { "99999999999999999999", true, INT_MAX },
     /* 24 */ { "abc", false, 0 },
 };
 
@@ -106,6 +107,8 @@ TEST(DataExchange, RangeWhenSaving)
         /* 4 */ { "21", false, 21 },
         /* 5 */ { "-5", false, -5 },
         /* 6 */ { "x", false, 777 }, // the parse fails first: one message only
+        /* 7 */ { "99999999999", false, INT_MAX }, // an integer all the same: the range message
+        /* 8 */ { " -99999999999 ", false, INT_MIN },
     };
     MessageBoxWatcher watcher;
     int member = 0;

@@ -118,6 +118,10 @@ TEST(Resources, ManifestRunsAsInvoker)
     // The visual style and the progress bar come from Common Controls 6.
     EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
               std::string::npos);
+    // Paths in any letters reach the *A functions whole (Windows 10 1903 and later).
+    EXPECT_NE(manifest.find("<activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/WindowsSettings\">UTF-8"
+                            "</activeCodePage>"),
+              std::string::npos);
 }
 
 // A title string (id 0xE000, in string block 0xE000 / 16 + 1) would caption

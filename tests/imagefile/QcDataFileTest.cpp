@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 #include <vector>
+#include <thread>
 
 namespace {
 
@@ -320,6 +321,57 @@ TEST(QcDataFile, SaveReportsFailure)
 
     EXPECT_EQ(eeprom.SaveImage(""), FALSE) << "empty path";
     EXPECT_EQ(eeprom.SaveImage(nullptr), FALSE) << "no path";
+}
+
+// Virus scanners and indexers hold a freshly written file for a moment: a
+// save waits for it, about a second at most, and the replaced file keeps its
+// attributes.
+TEST(QcDataFile, SaveWaitsForAFileHeldForAMomentAndKeepsItsAttributes)
+{
+    TempFolder folder;
+    const std::string target = folder.File("held.tqc");
+    WriteText(target, ImageText(Filled(3)));
+    const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
+    ASSERT_TRUE(::SetFileAttributesA(target.c_str(), kept));
+    // Wine keeps DOS attributes only where the file system stores extended attributes.
+    const bool attributesStick = (::GetFileAttributesA(target.c_str()) & kept) == kept;
+
+    const HANDLE hold = ::CreateFileA(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+    std::thread scanner([hold] {
+        ::Sleep(300);
+        ::CloseHandle(hold);
+    });
+    const DWORD start = ::GetTickCount();
+    const Image image = Pattern(5, 2);
+    const bool saved = QcDataFile::Save(target.c_str(), image);
+    const DWORD took = ::GetTickCount() - start;
+    scanner.join();
+
+    EXPECT_TRUE(saved);
+    EXPECT_GE(took, 250u) << "it had to wait for the file";
+    Image loaded{};
+    EXPECT_STREQ(Name(QcDataFile::Load(target.c_str(), loaded)), Name(Result::Valid));
+    EXPECT_TRUE(loaded == image);
+    if (attributesStick) {
+        EXPECT_EQ(kept, ::GetFileAttributesA(target.c_str()) & (kept | FILE_ATTRIBUTE_READONLY));
+    }
+    EXPECT_EQ(1u, folder.Files().size()) << "no copy left behind";
+
+    // Held for good: refused after about a second, the file as it was.
+    const std::string before = ReadText(target);
+    const HANDLE holdOn = ::CreateFileA(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holdOn, INVALID_HANDLE_VALUE);
+    const DWORD refusedStart = ::GetTickCount();
+    EXPECT_FALSE(QcDataFile::Save(target.c_str(), Pattern(9, 1)));
+    const DWORD refusedAfter = ::GetTickCount() - refusedStart;
+    ::CloseHandle(holdOn);
+    EXPECT_GE(refusedAfter, 900u);
+    EXPECT_LT(refusedAfter, 3000u) << "about a second, not for ever";
+    EXPECT_EQ(before, ReadText(target));
+    EXPECT_EQ(1u, folder.Files().size()) << "no copy left behind";
 }
 
 TEST(QcDataFile, SaveToReadOnlyFileFailsAndLeavesNoCopy)

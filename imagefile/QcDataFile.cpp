@@ -305,7 +305,8 @@ bool QcDataFile::Save(const char* path, const Image& image)
 
     // Other sections and the places of existing keys are kept: the copy
     // starts as the target itself.
-    if (::GetFileAttributesA(full.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    const bool targetExisted = ::GetFileAttributesA(full.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (targetExisted) {
         if (!::CopyFileA(full.c_str(), scratchName, FALSE))
             return false;
         // CopyFile carries a read-only attribute over, and a read-only copy
@@ -328,8 +329,14 @@ bool QcDataFile::Save(const char* path, const Image& image)
 
     // Fails, leaving the target as it was, when the target is read-only or
     // still held open by another program after the retries.
-    if (!ReplaceTarget(scratchName, full))
+    if (!ReplaceTarget(scratchName, full)) {
+        // ReplaceFile with no backup name can fail after it has removed the
+        // target (ERROR_UNABLE_TO_MOVE_REPLACEMENT): the image then lives
+        // only in the copy, which is kept rather than deleted with it.
+        if (targetExisted && ::GetFileAttributesA(full.c_str()) == INVALID_FILE_ATTRIBUTES)
+            scratch.Keep();
         return false;
+    }
     scratch.Keep();
     return true;
 }

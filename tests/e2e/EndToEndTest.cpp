@@ -3,6 +3,7 @@
 
 #include "RemoteDialog.h"
 #include "TempFolder.h"
+#include "TraceLines.h"
 #include "UiDriver.h"
 #include "resource.h"
 
@@ -37,48 +38,6 @@ void WriteText(const std::string& path, const std::string& text)
 {
     std::ofstream out(path, std::ios::binary);
     out << text;
-}
-
-struct TraceLine {
-    unsigned long timeMs = 0;
-    std::string device;
-    std::string call;
-    std::string arguments;
-    std::string result;
-};
-
-std::vector<TraceLine> ReadTrace(const std::string& path)
-{
-    std::vector<TraceLine> lines;
-    std::ifstream in(path);
-    std::string text;
-    while (std::getline(in, text)) {
-        if (!text.empty() && text.back() == '\r')
-            text.pop_back();
-        std::istringstream fields(text);
-        TraceLine line;
-        fields >> line.timeMs >> line.device >> line.call;
-        std::string word;
-        std::string arguments;
-        while (fields >> word && word != "->")
-            arguments += (arguments.empty() ? "" : " ") + word;
-        line.arguments = arguments;
-        std::getline(fields, line.result);
-        if (!line.result.empty() && line.result[0] == ' ')
-            line.result.erase(0, 1);
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-std::vector<TraceLine> Only(const std::vector<TraceLine>& trace, const std::string& call)
-{
-    std::vector<TraceLine> selected;
-    for (const TraceLine& line : trace) {
-        if (line.call == call)
-            selected.push_back(line);
-    }
-    return selected;
 }
 
 UiRunResult RunProgram(const char* exe, std::vector<std::pair<std::string, std::string>> env = {})

@@ -5,7 +5,7 @@
 //
 // Every call returns a Win32 error code, 0 for success: the bus's NTSTATUS
 // as DeviceIoControl reports it (STATUS_DEVICE_ALREADY_ATTACHED when the
-// tablet is plugged in already, STATUS_NO_SUCH_DEVICE when there is none to
+// tablet is plugged in already, STATUS_NO_SUCH_DEVICE (error 433) when there is none to
 // unplug, STATUS_INVALID_PARAMETER for a request the bus refuses).
 
 #include <windows.h>

@@ -21,7 +21,8 @@
 
 #define VT_DEVICE_TYPE 0x8A3D /* in the range Microsoft leaves to vendors */
 #define VT_CTL(function, access) \
-    (((VT_DEVICE_TYPE) << 16) | ((access) << 14) | ((0x800 + (function)) << 2) | 0 /* METHOD_BUFFERED */)
+    ((((unsigned long)VT_DEVICE_TYPE) << 16) | ((unsigned long)(access) << 14) | \
+     ((unsigned long)(0x800 + (function)) << 2) | 0 /* METHOD_BUFFERED */)
 #define VT_READ 1  /* FILE_READ_ACCESS */
 #define VT_WRITE 2 /* FILE_WRITE_ACCESS */
 

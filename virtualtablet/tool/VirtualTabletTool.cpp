@@ -154,7 +154,10 @@ int Plug(VirtualTabletBus& bus, int argc, char** argv)
 int Unplug(VirtualTabletBus& bus)
 {
     const DWORD error = bus.Unplug();
-    if (error == ERROR_DEV_NOT_EXIST || error == ERROR_FILE_NOT_FOUND) {
+    // STATUS_NO_SUCH_DEVICE reaches us as ERROR_NO_SUCH_DEVICE (433), which
+    // MinGW's winerror.h does not name.
+    constexpr DWORD kNoSuchDevice = 433;
+    if (error == kNoSuchDevice) {
         std::fprintf(stderr, "vtablet: unplug: no tablet is plugged in\n");
         return kExitRefused;
     }

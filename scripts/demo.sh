@@ -34,7 +34,9 @@ rm -f "$trace"
 
 summary() {
     awk '
-        { calls[$3]++; if (first == "") first = $1; last = $1 }
+        $3 == "GetFeature" || $3 == "SetFeature" || $3 == "GetIndexedString" {
+            calls[$3]++; if (first == "") first = $1; last = $1
+        }
         END {
             printf "Traffic: %d GetFeature, %d SetFeature, %d GetIndexedString; %d ms from first to last request\n",
                 calls["GetFeature"], calls["SetFeature"], calls["GetIndexedString"], last - first
@@ -54,7 +56,16 @@ if [ "$mode" = sim ]; then
 fi
 
 run="$build/realstack-run.sh"
-vtablet() { "$run" "$build/virtualtablet/vtablet.exe" "$@" 2>&1 | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+# Output goes through a file, never a pipe: the persistent Wine server's
+# processes inherit the first program's output and never close it, so a
+# pipe's reader would wait for ever.
+out="$build/demo-output.txt"
+vtablet() {
+    local status=0
+    "$run" "$build/virtualtablet/vtablet.exe" "$@" >"$out" 2>&1 || status=$?
+    tr -d '\r' <"$out"
+    return $status
+}
 end_session() { WINEPREFIX="$root/build/wineprefix-hid" wineserver -k >/dev/null 2>&1 || true; }
 trap end_session EXIT
 
@@ -64,13 +75,12 @@ vtablet reset
 vtablet eeprom-set --fill 0xFF
 vtablet plug
 echo "== TabletUpdate.exe (the product), driven as a user would"
-set +e
-"$run" "$build/tools/UiDriver.exe" --timeout-ms 60000 -- "Z:$build/app/TabletUpdate.exe" 2>&1 | tr -d '\r'
-status=${PIPESTATUS[0]}
-set -e
+status=0
+"$run" "$build/tools/UiDriver.exe" --timeout-ms 60000 -- "Z:$build/app/TabletUpdate.exe" >"$out" 2>&1 || status=$?
+tr -d '\r' <"$out"
 vtablet trace > "$trace"
 echo "== The tablet's traffic (full trace: $trace)"
-grep -v ' Plug \| Unplug ' "$trace" | head -n 3
+grep -v ' Plug \| Unplug ' "$trace" | sed -n 1,3p
 echo "   ..."
 tail -n 2 "$trace"
 summary "$trace"

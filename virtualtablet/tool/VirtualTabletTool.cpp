@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "BareUpdate.h"
 #include "TraceLine.h"
 #include "VirtualTabletBus.h"
 
@@ -34,6 +35,7 @@ const char kUsage[] =
     "         [--unplug-after N] [--replug-after MS]\n"
     "                              replace every fault; the counts start again\n"
     "  trace [--from N]            the trace, one line per request, as the simulated bus writes it\n"
+    "  bare-update                 the 770 transfers of an update through hid.dll, no pauses; prints the time\n"
     "Exit codes: 0 done, 2 usage, 3 no bus in this prefix, 4 refused by the bus, 5 file error.\n";
 
 int Usage(const std::string& problem)
@@ -283,7 +285,8 @@ int main(int argc, char** argv)
         return Usage("missing command");
     const std::string command = argv[1];
     const bool known = command == "status" || command == "plug" || command == "unplug" || command == "reset" ||
-                       command == "eeprom-set" || command == "eeprom-get" || command == "faults" || command == "trace";
+                       command == "eeprom-set" || command == "eeprom-get" || command == "faults" || command == "trace" ||
+                       command == "bare-update";
     if (!known)
         return Usage("unknown command '" + command + "'");
 
@@ -314,5 +317,16 @@ int main(int argc, char** argv)
         return EepromGet(bus, argc, argv);
     if (command == "faults")
         return Faults(bus, argc, argv);
+    if (command == "bare-update") {
+        if (argc != 2)
+            return Usage("bare-update takes no options");
+        const BareUpdateResult result = RunBareUpdate(0x6A3D, 0x0042);
+        if (!result.ok) {
+            std::fprintf(stderr, "vtablet: bare-update: %s\n", result.error.c_str());
+            return kExitRefused;
+        }
+        std::printf("%u transfers in %.1f ms\n", result.transfers, result.elapsedMs);
+        return result.transfers == 770 ? 0 : kExitRefused;
+    }
     return Trace(bus, argc, argv);
 }

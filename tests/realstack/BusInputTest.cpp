@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 namespace {
@@ -69,30 +70,41 @@ TEST(BusInput, RequestsOfTheWrongLengthFailAloneAndTheBusKeepsAnswering)
     VirtualTabletSession tablet;
     ASSERT_TRUE(tablet.Prepare(ErasedWithOwnTail()));
     VirtualTabletBus& bus = tablet.Bus();
+    // A valid plug request at the front, so that a row's length is all
+    // that is wrong with it.
     unsigned char bytes[2 * sizeof(VT_PLUG_CONFIG)] = {};
+    VT_PLUG_CONFIG valid{};
+    valid.size = sizeof(valid);
+    valid.vendorId = 0x6A3D;
+    valid.productId = 0x0042;
+    valid.featureReportByteLength = 8;
+    std::memcpy(bytes, &valid, sizeof(valid));
+    unsigned char zeros[sizeof(VT_PLUG_CONFIG)] = {};
     struct Row {
         const char* what;
         DWORD code;
+        const void* in;
         DWORD inLength;
         DWORD outLength;
     };
     const Row rows[] = {
-        {"plug, a byte short", VT_IOCTL_PLUG, sizeof(VT_PLUG_CONFIG) - 1, 0},
-        {"plug, a byte long", VT_IOCTL_PLUG, sizeof(VT_PLUG_CONFIG) + 1, 0},
-        {"plug with every field zero (size 0)", VT_IOCTL_PLUG, sizeof(VT_PLUG_CONFIG), 0},
-        {"EEPROM of 255 bytes", VT_IOCTL_SET_EEPROM, 255, 0},
-        {"EEPROM of 257 bytes", VT_IOCTL_SET_EEPROM, 257, 0},
-        {"EEPROM read into 255 bytes", VT_IOCTL_GET_EEPROM, 0, 255},
-        {"faults, no buffer", VT_IOCTL_SET_FAULTS, 0, 0},
-        {"status into a short buffer", VT_IOCTL_GET_STATUS, 0, sizeof(VT_STATUS) - 1},
-        {"trace without its start", VT_IOCTL_READ_TRACE, 0, sizeof(VT_TRACE_HEADER)},
-        {"trace into no room for its header", VT_IOCTL_READ_TRACE, sizeof(ULONG), sizeof(VT_TRACE_HEADER) - 1},
+        {"plug, a byte short", VT_IOCTL_PLUG, bytes, sizeof(VT_PLUG_CONFIG) - 1, 0},
+        {"plug, a byte long", VT_IOCTL_PLUG, bytes, sizeof(VT_PLUG_CONFIG) + 1, 0},
+        {"plug with every field zero (size 0)", VT_IOCTL_PLUG, zeros, sizeof(VT_PLUG_CONFIG), 0},
+        {"EEPROM of 255 bytes", VT_IOCTL_SET_EEPROM, bytes, 255, 0},
+        {"EEPROM of 257 bytes", VT_IOCTL_SET_EEPROM, bytes, 257, 0},
+        {"EEPROM read into 255 bytes", VT_IOCTL_GET_EEPROM, nullptr, 0, 255},
+        {"faults, no buffer", VT_IOCTL_SET_FAULTS, nullptr, 0, 0},
+        {"status into a short buffer", VT_IOCTL_GET_STATUS, nullptr, 0, sizeof(VT_STATUS) - 1},
+        {"trace without its start", VT_IOCTL_READ_TRACE, nullptr, 0, sizeof(VT_TRACE_HEADER)},
+        {"trace into no room for its header", VT_IOCTL_READ_TRACE, bytes, sizeof(ULONG), sizeof(VT_TRACE_HEADER) - 1},
     };
+    unsigned char out[sizeof(VT_TRACE_HEADER) + sizeof(VT_STATUS)] = {};
     unsigned long refused = 0;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
-                  bus.Request(row.code, bytes, row.inLength, bytes, row.outLength, nullptr));
+                  bus.Request(row.code, row.in, row.inLength, out, row.outLength, nullptr));
         ++refused;
     }
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_FUNCTION),

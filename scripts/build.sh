@@ -10,6 +10,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$build" \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" \
         -DCMAKE_BUILD_TYPE=Release \
-        -DTABLETUPDATE_WINEPREFIX="$root/build/wineprefix" >/dev/null
+        -DTABLETUPDATE_WINEPREFIX="$root/build/wineprefix" \
+        -DTABLETUPDATE_HID_WINEPREFIX="$root/build/wineprefix-hid" >/dev/null
 fi
 cmake --build "$build" -j"$(nproc)"

@@ -1,0 +1,124 @@
+#include "BareUpdate.h"
+
+#include <setupapi.h>
+
+// hidsdi.h first: it brings the types hidpi.h uses (the order the
+// program's tablet/WinHid.h keeps too).
+extern "C" {
+#include <hidsdi.h>
+#include <hidpi.h>
+}
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct HandleCloser {
+    void operator()(void* handle) const { ::CloseHandle(handle); }
+};
+using OwnedHandle = std::unique_ptr<void, HandleCloser>;
+
+struct SetCloser {
+    void operator()(void* set) const { ::SetupDiDestroyDeviceInfoList(static_cast<HDEVINFO>(set)); }
+};
+
+struct PreparsedCloser {
+    void operator()(_HIDP_PREPARSED_DATA* data) const { ::HidD_FreePreparsedData(data); }
+};
+
+OwnedHandle OpenTablet(USHORT vendorId, USHORT productId)
+{
+    GUID hid;
+    ::HidD_GetHidGuid(&hid);
+    HDEVINFO raw = ::SetupDiGetClassDevsA(&hid, nullptr, nullptr, DIGCF_DEVICEINTERFACE | DIGCF_PRESENT);
+    if (raw == INVALID_HANDLE_VALUE)
+        return nullptr;
+    const std::unique_ptr<void, SetCloser> set(raw);
+    for (DWORD index = 0;; ++index) {
+        SP_DEVICE_INTERFACE_DATA data{};
+        data.cbSize = sizeof(data);
+        if (!::SetupDiEnumDeviceInterfaces(raw, nullptr, &hid, index, &data))
+            return nullptr;
+        DWORD required = 0;
+        ::SetupDiGetDeviceInterfaceDetailA(raw, &data, nullptr, 0, &required, nullptr);
+        if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) || required > 4096)
+            continue;
+        std::vector<char> buffer(required);
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.data());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        if (!::SetupDiGetDeviceInterfaceDetailA(raw, &data, detail, required, nullptr, nullptr))
+            continue;
+        HANDLE device = ::CreateFileA(detail->DevicePath, GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (device == INVALID_HANDLE_VALUE)
+            continue;
+        OwnedHandle owned(device);
+        HIDD_ATTRIBUTES attributes{};
+        attributes.Size = sizeof(attributes);
+        if (::HidD_GetAttributes(device, &attributes) && attributes.VendorID == vendorId &&
+            attributes.ProductID == productId)
+            return owned;
+    }
+}
+
+} // namespace
+
+BareUpdateResult RunBareUpdate(USHORT vendorId, USHORT productId)
+{
+    BareUpdateResult result;
+    const OwnedHandle device = OpenTablet(vendorId, productId);
+    if (!device) {
+        result.error = "no tablet with that vendor and product id is present";
+        return result;
+    }
+    PHIDP_PREPARSED_DATA preparsed = nullptr;
+    if (!::HidD_GetPreparsedData(device.get(), &preparsed)) {
+        result.error = "HidD_GetPreparsedData failed";
+        return result;
+    }
+    const std::unique_ptr<_HIDP_PREPARSED_DATA, PreparsedCloser> ownedPreparsed(preparsed);
+    HIDP_CAPS caps{};
+    if (::HidP_GetCaps(preparsed, &caps) != HIDP_STATUS_SUCCESS || caps.FeatureReportByteLength < 4) {
+        result.error = "the tablet's feature report is unusable";
+        return result;
+    }
+    const ULONG reportLength = caps.FeatureReportByteLength;
+    std::vector<BYTE> report(263 > reportLength ? 263 : reportLength);
+    wchar_t scratch[128];
+    BYTE image[256] = {};
+    auto read = [&](unsigned address) {
+        std::fill(report.begin(), report.end(), 0);
+        report[0] = 0x04;
+        if (::HidD_GetFeature(device.get(), report.data(), address + 8))
+            ++result.transfers;
+        return report[0];
+    };
+
+    LARGE_INTEGER frequency, start, end;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&start);
+    if (::HidD_GetIndexedString(device.get(), 98, scratch, sizeof(scratch)))
+        ++result.transfers;
+    for (unsigned address = 0; address < 256; ++address)
+        image[address] = read(address);
+    if (::HidD_GetIndexedString(device.get(), 20, scratch, sizeof(scratch)))
+        ++result.transfers;
+    for (unsigned address = 0; address < 256; ++address) {
+        std::fill(report.begin(), report.end(), 0);
+        const BYTE code = static_cast<BYTE>(address + 8);
+        report[0] = 0x04;
+        report[1] = code;
+        report[2] = image[address];
+        report[3] = static_cast<BYTE>(code ^ image[address]);
+        if (::HidD_SetFeature(device.get(), report.data(), reportLength))
+            ++result.transfers;
+    }
+    for (unsigned address = 0; address < 256; ++address)
+        read(address);
+    ::QueryPerformanceCounter(&end);
+    result.elapsedMs = static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+    result.ok = true;
+    return result;
+}

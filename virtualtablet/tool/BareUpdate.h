@@ -1,0 +1,20 @@
+#pragma once
+// The transfers of one one-shot update (string 98, 256 reads, string 20,
+// 256 writes, 256 reads), made by a bare loop through hid.dll with no pause
+// and no window: what the transfers alone cost on this HID stack, the part
+// of the benchmark's floor that is not the program's own pacing.
+
+#include <windows.h>
+
+#include <string>
+
+struct BareUpdateResult {
+    bool ok = false;
+    std::string error;        // when not ok
+    unsigned transfers = 0;   // requests that succeeded
+    double elapsedMs = 0;     // first request to last answer
+};
+
+// The burst writes back the bytes the first reading found, so the tablet
+// ends as it began.
+BareUpdateResult RunBareUpdate(USHORT vendorId, USHORT productId);

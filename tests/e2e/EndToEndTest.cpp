@@ -2,10 +2,11 @@
 // them; their message boxes are read and answered from outside.
 
 #include "RemoteDialog.h"
+#include "resource.h"
 #include "TempFolder.h"
 #include "TraceLines.h"
 #include "UiDriver.h"
-#include "resource.h"
+#include "WindowsPath.h"
 
 #include <gtest/gtest.h>
 
@@ -16,18 +17,6 @@
 #include <vector>
 
 namespace {
-
-// Build paths are Unix paths; Wine shows the Unix root as drive Z:.
-std::string WindowsPath(std::string path)
-{
-    if (!path.empty() && path[0] == '/')
-        path = "Z:" + path;
-    for (char& c : path) {
-        if (c == '/')
-            c = '\\';
-    }
-    return path;
-}
 
 std::string Quoted(const std::string& path)
 {

@@ -4,6 +4,7 @@
 
 #include "TempFolder.h"
 #include "VirtualTabletSession.h"
+#include "WindowsPath.h"
 
 #include <gtest/gtest.h>
 
@@ -17,17 +18,6 @@ struct ConsoleRun {
     DWORD exitCode = 0;
     std::string output; // stdout and stderr
 };
-
-std::string WindowsPath(std::string path)
-{
-    if (!path.empty() && path[0] == '/')
-        path = "Z:" + path;
-    for (char& c : path) {
-        if (c == '/')
-            c = '\\';
-    }
-    return path;
-}
 
 // Runs the tool with its output into a file (a pipe's reader could wait
 // forever on a child that hangs; a file never blocks), killed after 30 s.

@@ -7,10 +7,11 @@
 // removal queries, so the removal of an open tablet is never seen here.
 
 #include "RemoteDialog.h"
+#include "resource.h"
 #include "TempFolder.h"
 #include "UiDriver.h"
 #include "VirtualTabletSession.h"
-#include "resource.h"
+#include "WindowsPath.h"
 
 #include <gtest/gtest.h>
 
@@ -27,18 +28,6 @@ const char kUnsupported[] = "This program does not support the tablet Firmware u
 const char kUpdated[] = "Tablet firmware has been updated,\n please plug in the tablet USB cable again.";
 const char kFailed[] = "Tablet firmware has been updated failed,\n please try again.";
 const char kServiceCaption[] = "Update - service mode";
-
-// Build paths are Unix paths; Wine shows the Unix root as drive Z:.
-std::string WindowsPath(std::string path)
-{
-    if (!path.empty() && path[0] == '/')
-        path = "Z:" + path;
-    for (char& c : path) {
-        if (c == '/')
-            c = '\\';
-    }
-    return path;
-}
 
 UiRunOptions ProductOptions(const std::string& arguments = std::string())
 {

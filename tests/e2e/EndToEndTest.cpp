@@ -3,6 +3,7 @@
 
 #include "RemoteDialog.h"
 #include "resource.h"
+#include "ServiceStation.h"
 #include "TempFolder.h"
 #include "TraceLines.h"
 #include "UiDriver.h"
@@ -135,7 +136,6 @@ TEST(EndToEnd, TheDemoExplainsAScenarioItCannotUse)
 
 namespace {
 
-const char kServiceCaption[] = "Update - service mode";
 
 // A QC data file of 256 values, address times 3 plus 1.
 std::string BurnFileText()
@@ -155,20 +155,6 @@ UiRunOptions ServiceOptions(const char* exe, bool holdShift, std::vector<std::pa
     options.environment = std::move(env);
     options.timeoutMs = 60000;
     return options;
-}
-
-// The service station's window, once it is up and has taken up the tablet
-// (or found none): its dump is filled either way.
-HWND WaitForStation(UiDriver& driver)
-{
-    HWND station = nullptr;
-    driver.WaitUntil(
-        [&] {
-            station = FindTopLevelWindow(driver.ProcessId(), kServiceCaption);
-            return station != nullptr && RemoteDialog(station).ListItems(IDC_DUMP_LIST).size() == 16;
-        },
-        20000);
-    return station;
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 
 #include "RemoteDialog.h"
 #include "resource.h"
+#include "ServiceStation.h"
 #include "TempFolder.h"
 #include "UiDriver.h"
 #include "VirtualTabletSession.h"
@@ -27,7 +28,6 @@ const char kNoTablet[] =
 const char kUnsupported[] = "This program does not support the tablet Firmware update function.\n";
 const char kUpdated[] = "Tablet firmware has been updated,\n please plug in the tablet USB cable again.";
 const char kFailed[] = "Tablet firmware has been updated failed,\n please try again.";
-const char kServiceCaption[] = "Update - service mode";
 
 UiRunOptions ProductOptions(const std::string& arguments = std::string())
 {
@@ -318,18 +318,6 @@ TabletEeprom BurnFileBytes()
     for (unsigned address = 0; address < 256; ++address)
         bytes[address] = static_cast<BYTE>((address * 3 + 1) & 0xFF);
     return bytes;
-}
-
-HWND WaitForStation(UiDriver& driver)
-{
-    HWND station = nullptr;
-    driver.WaitUntil(
-        [&] {
-            station = FindTopLevelWindow(driver.ProcessId(), kServiceCaption);
-            return station != nullptr && RemoteDialog(station).ListItems(IDC_DUMP_LIST).size() == 16;
-        },
-        20000);
-    return station;
 }
 
 void ExpectEeprom(const TabletEeprom& expected, const TabletEeprom& actual)

@@ -1,0 +1,24 @@
+#include "ServiceStation.h"
+
+#include "RemoteDialog.h"
+#include "resource.h"
+
+namespace {
+
+const char kServiceCaption[] = "Update - service mode";
+constexpr unsigned kDumpRows = 16;
+constexpr DWORD kStationTimeoutMs = 20000;
+
+} // namespace
+
+HWND WaitForStation(UiDriver& driver)
+{
+    HWND station = nullptr;
+    driver.WaitUntil(
+        [&] {
+            station = FindTopLevelWindow(driver.ProcessId(), kServiceCaption);
+            return station != nullptr && RemoteDialog(station).ListItems(IDC_DUMP_LIST).size() == kDumpRows;
+        },
+        kStationTimeoutMs);
+    return station;
+}

@@ -37,6 +37,8 @@
 #define IOCTL_HID_GET_INPUT_REPORT VT_HID_CODE(104, METHOD_OUT_DIRECT)
 #define IOCTL_HID_GET_INDEXED_STRING VT_HID_CODE(120, METHOD_OUT_DIRECT)
 
+/* IOCTL_HID_GET_STRING's ids: the offsets of the string indexes in a USB
+ * device descriptor, as Microsoft's hidport.h numbers them. */
 #define HID_STRING_ID_IMANUFACTURER 14
 #define HID_STRING_ID_IPRODUCT 15
 #define HID_STRING_ID_ISERIALNUMBER 16

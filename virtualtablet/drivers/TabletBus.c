@@ -345,6 +345,18 @@ static NTSTATUS StringRequest(BUS_PDO* pdo, IRP* irp, unsigned long index, WCHAR
     return Complete(irp, answer.status, written);
 }
 
+/* WINE GAP, not part of the tablet: Wine's class driver numbers the
+ * IOCTL_HID_GET_STRING ids 1, 2, 3 (its headers declare HID_STRING_ID_* as
+ * an enumeration counting from 1), where Windows' sends 14, 15, 16 with the
+ * language in the high word. Wine 10 asks for the serial number when it
+ * starts the device and drops the device when that fails (seen in a run:
+ * the request's input value was 3, and "err:hid:initialize_device
+ * Minidriver failed to get serial number"); Wine 8 never asks. The bus
+ * answers Wine's numbers as the strings they stand for. */
+#define WINE_HID_STRING_ID_IMANUFACTURER 1
+#define WINE_HID_STRING_ID_IPRODUCT 2
+#define WINE_HID_STRING_ID_ISERIALNUMBER 3
+
 /* The USB strings the class driver asks for itself (manufacturer, product,
  * serial number). Not part of the tablet's protocol, and not traced. */
 static NTSTATUS DeviceString(IRP* irp, IO_STACK_LOCATION* stack)
@@ -359,14 +371,17 @@ static NTSTATUS DeviceString(IRP* irp, IO_STACK_LOCATION* stack)
     WCHAR* out = (WCHAR*)irp->UserBuffer;
     switch (id) {
     case HID_STRING_ID_IMANUFACTURER:
+    case WINE_HID_STRING_ID_IMANUFACTURER:
         text = kManufacturer;
         bytes = sizeof(kManufacturer);
         break;
     case HID_STRING_ID_IPRODUCT:
+    case WINE_HID_STRING_ID_IPRODUCT:
         text = kProduct;
         bytes = sizeof(kProduct);
         break;
     case HID_STRING_ID_ISERIALNUMBER:
+    case WINE_HID_STRING_ID_ISERIALNUMBER:
         text = kSerial;
         bytes = sizeof(kSerial);
         break;

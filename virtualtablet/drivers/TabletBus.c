@@ -47,11 +47,14 @@ struct BUS_FDO {
     unsigned long badRequests;
     LARGE_INTEGER clockStart;
     LARGE_INTEGER clockFrequency;
-    /* A replug the fault set asked for, done by a system thread that waits. */
+    /* A replug the fault set asked for, done by a system thread that waits;
+     * the bus keeps a reference to the thread so its removal can wait for
+     * the thread itself to end, not only for a signal from it. */
     int replugPending;
     long replugAfterMs;
     KEVENT replugStop;
-    KEVENT replugDone;
+    PKTHREAD replugThread;
+    int removing; /* the bus is going: no replug starts */
     TABLET_MODEL model;
     TABLET_TRACE trace;
 };
@@ -129,6 +132,10 @@ static void PutHex4(WCHAR* at, unsigned value)
 
 /* --- the child ------------------------------------------------------- */
 
+/* The held input read follows the cancel-safe pattern: its cancel routine
+ * is set, tested and cleared only under the bus's lock, and whoever clears
+ * it (a removal here, or the I/O manager calling ReadCancelled) is the one
+ * that completes the request. */
 static void CompletePendingRead(BUS_PDO* pdo, NTSTATUS status)
 {
     KIRQL irql;
@@ -136,9 +143,11 @@ static void CompletePendingRead(BUS_PDO* pdo, NTSTATUS status)
     KeAcquireSpinLock(&pdo->bus->lock, &irql);
     irp = pdo->pendingRead;
     pdo->pendingRead = NULL;
+    /* A read whose cancel routine is already running is completed there. */
+    if (irp != NULL && IoSetCancelRoutine(irp, NULL) == NULL)
+        irp = NULL;
     KeReleaseSpinLock(&pdo->bus->lock, irql);
-    /* A read whose cancel routine has started is completed there. */
-    if (irp != NULL && IoSetCancelRoutine(irp, NULL) != NULL)
+    if (irp != NULL)
         Complete(irp, status, 0);
 }
 
@@ -152,6 +161,32 @@ static VOID NTAPI ReadCancelled(DEVICE_OBJECT* device, IRP* irp)
         pdo->pendingRead = NULL;
     KeReleaseSpinLock(&pdo->bus->lock, irql);
     Complete(irp, STATUS_CANCELLED, 0);
+}
+
+/* Holds the class driver's input read until the child goes. Returns
+ * STATUS_PENDING, or the status the read was completed with at once. */
+static NTSTATUS HoldRead(BUS_PDO* pdo, IRP* irp)
+{
+    KIRQL irql;
+    KeAcquireSpinLock(&pdo->bus->lock, &irql);
+    if (pdo->pendingRead != NULL || !pdo->reported) {
+        const int gone = !pdo->reported;
+        KeReleaseSpinLock(&pdo->bus->lock, irql);
+        return Complete(irp, gone ? STATUS_DELETE_PENDING : STATUS_DEVICE_BUSY, 0);
+    }
+    IoMarkIrpPending(irp);
+    IoSetCancelRoutine(irp, ReadCancelled);
+    if (irp->Cancel && IoSetCancelRoutine(irp, NULL) != NULL) {
+        /* Cancelled before the routine was in place: it will never run. */
+        KeReleaseSpinLock(&pdo->bus->lock, irql);
+        Complete(irp, STATUS_CANCELLED, 0);
+        return STATUS_PENDING;
+    }
+    /* Held; if a cancel took the routine just now, ReadCancelled waits for
+     * the lock, finds the read here and completes it. */
+    pdo->pendingRead = irp;
+    KeReleaseSpinLock(&pdo->bus->lock, irql);
+    return STATUS_PENDING;
 }
 
 /* A new child device object, not yet the bus's: made without the lock,
@@ -241,28 +276,70 @@ static VOID NTAPI ReplugThread(PVOID context)
     KeAcquireSpinLock(&bus->lock, &irql2);
     bus->replugPending = 0;
     KeReleaseSpinLock(&bus->lock, irql2);
-    KeSetEvent(&bus->replugDone, IO_NO_INCREMENT, FALSE);
     PsTerminateSystemThread(STATUS_SUCCESS);
+}
+
+/* Waits for a replug thread that has been started to end, and lets it go.
+ * Called only where no new one can start: the bus's removal. */
+static void EndReplug(BUS_FDO* bus)
+{
+    PKTHREAD thread;
+    KIRQL irql;
+    KeSetEvent(&bus->replugStop, IO_NO_INCREMENT, FALSE);
+    KeAcquireSpinLock(&bus->lock, &irql);
+    bus->removing = 1;
+    thread = bus->replugThread;
+    bus->replugThread = NULL;
+    KeReleaseSpinLock(&bus->lock, irql);
+    if (thread != NULL) {
+        KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, NULL);
+        ObDereferenceObject(thread);
+    }
 }
 
 static void StartReplug(BUS_FDO* bus, long afterMs)
 {
-    HANDLE thread;
+    HANDLE handle;
+    PKTHREAD thread = NULL;
+    PKTHREAD finished = NULL;
+    int started = 0;
     KIRQL irql;
     KeAcquireSpinLock(&bus->lock, &irql);
-    if (bus->replugPending) {
+    if (bus->replugPending || bus->removing) {
         KeReleaseSpinLock(&bus->lock, irql);
         return;
     }
     bus->replugPending = 1;
     bus->replugAfterMs = afterMs;
+    /* The thread of an earlier replug has signalled its end (replugPending
+     * is clear); it is let go here, after it has ended. */
+    finished = bus->replugThread;
+    bus->replugThread = NULL;
     KeReleaseSpinLock(&bus->lock, irql);
-    KeClearEvent(&bus->replugDone);
-    if (NT_SUCCESS(PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, NULL, NULL, NULL, ReplugThread, bus)))
-        ZwClose(thread);
-    else {
-        bus->replugPending = 0;
-        KeSetEvent(&bus->replugDone, IO_NO_INCREMENT, FALSE);
+    if (finished != NULL) {
+        KeWaitForSingleObject(finished, Executive, KernelMode, FALSE, NULL);
+        ObDereferenceObject(finished);
+    }
+    if (NT_SUCCESS(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, NULL, NULL, NULL, ReplugThread, bus))) {
+        started = 1;
+        if (!NT_SUCCESS(ObReferenceObjectByHandle(handle, SYNCHRONIZE, *PsThreadType, KernelMode, (PVOID*)&thread,
+                                                  NULL)))
+            thread = NULL;
+        ZwClose(handle);
+    }
+    KeAcquireSpinLock(&bus->lock, &irql);
+    if (!started)
+        bus->replugPending = 0; /* no thread: no replug */
+    if (thread != NULL && !bus->removing) {
+        bus->replugThread = thread;
+        thread = NULL;
+    }
+    KeReleaseSpinLock(&bus->lock, irql);
+    if (thread != NULL) {
+        /* The bus began to go while the thread started: it has seen the
+         * stop signal, and is waited for here instead. */
+        KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, NULL);
+        ObDereferenceObject(thread);
     }
 }
 
@@ -449,29 +526,11 @@ static NTSTATUS PdoInternalIoctl(BUS_PDO* pdo, IRP* irp)
             attributes->Reserved[i] = 0;
         return Complete(irp, STATUS_SUCCESS, sizeof(HID_DEVICE_ATTRIBUTES));
     }
-    case IOCTL_HID_READ_REPORT: {
+    case IOCTL_HID_READ_REPORT:
         /* The tablet has no input reports. The class driver keeps one read
          * outstanding all the same; it is held until the child goes, so the
          * class driver's reading thread sleeps instead of spinning. */
-        KeAcquireSpinLock(&bus->lock, &irql);
-        if (pdo->pendingRead != NULL || !pdo->reported) {
-            const int gone = !pdo->reported;
-            KeReleaseSpinLock(&bus->lock, irql);
-            return Complete(irp, gone ? STATUS_DELETE_PENDING : STATUS_DEVICE_BUSY, 0);
-        }
-        IoMarkIrpPending(irp);
-        pdo->pendingRead = irp;
-        IoSetCancelRoutine(irp, ReadCancelled);
-        KeReleaseSpinLock(&bus->lock, irql);
-        if (irp->Cancel && IoSetCancelRoutine(irp, NULL) != NULL) {
-            KeAcquireSpinLock(&bus->lock, &irql);
-            if (pdo->pendingRead == irp)
-                pdo->pendingRead = NULL;
-            KeReleaseSpinLock(&bus->lock, irql);
-            Complete(irp, STATUS_CANCELLED, 0);
-        }
-        return STATUS_PENDING;
-    }
+        return HoldRead(pdo, irp);
     case IOCTL_HID_GET_FEATURE:
         return FeatureRequest(pdo, irp, stack, 0);
     case IOCTL_HID_SET_FEATURE:
@@ -760,8 +819,7 @@ static NTSTATUS FdoPnp(BUS_FDO* bus, IRP* irp)
         DEVICE_OBJECT* lower = bus->lower;
         NTSTATUS status;
         IoSetDeviceInterfaceState(&bus->controlLink, FALSE);
-        KeSetEvent(&bus->replugStop, IO_NO_INCREMENT, FALSE);
-        KeWaitForSingleObject(&bus->replugDone, Executive, KernelMode, FALSE, NULL);
+        EndReplug(bus);
         KeAcquireSpinLock(&bus->lock, &irql);
         child = bus->child;
         bus->child = NULL;
@@ -833,7 +891,7 @@ static NTSTATUS NTAPI AddDevice(DRIVER_OBJECT* driver, DEVICE_OBJECT* rootPdo)
     bus->self = device;
     KeInitializeSpinLock(&bus->lock);
     KeInitializeEvent(&bus->replugStop, NotificationEvent, FALSE);
-    KeInitializeEvent(&bus->replugDone, NotificationEvent, TRUE);
+    bus->replugThread = NULL;
     TabletModel_Init(&bus->model);
     TabletTrace_Clear(&bus->trace);
     bus->clockStart = KeQueryPerformanceCounter(&bus->clockFrequency);

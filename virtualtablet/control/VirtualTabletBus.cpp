@@ -183,20 +183,23 @@ DWORD VirtualTabletBus::Reset()
     return Request(VT_IOCTL_RESET, nullptr, 0, nullptr, 0, nullptr);
 }
 
-bool TabletInterfacePresent(USHORT vendorId, USHORT productId)
+std::string TabletInterfacePath(USHORT vendorId, USHORT productId)
 {
     char wanted[32];
     std::snprintf(wanted, sizeof(wanted), "vid_%04x&pid_%04x", vendorId, productId);
     const DeviceInfoSet set = PresentInterfaces(kHidInterfaceGuid);
     if (!set)
-        return false;
+        return std::string();
     for (DWORD index = 0;; ++index) {
         const std::string path = InterfacePath(static_cast<HDEVINFO>(set.get()), kHidInterfaceGuid, index);
-        if (path.empty())
-            return false;
-        if (Lower(path).find(wanted) != std::string::npos)
-            return true;
+        if (path.empty() || Lower(path).find(wanted) != std::string::npos)
+            return path;
     }
+}
+
+bool TabletInterfacePresent(USHORT vendorId, USHORT productId)
+{
+    return !TabletInterfacePath(vendorId, productId).empty();
 }
 
 bool WaitForTabletInterface(USHORT vendorId, USHORT productId, bool present, DWORD timeoutMs)

@@ -71,8 +71,10 @@ private:
     HANDLE m_handle = INVALID_HANDLE_VALUE;
 };
 
-// Whether the HID interface of a device with this vendor and product id is
-// present (SetupAPI's view, as a program sees it).
+// The device path of the HID interface of a device with this vendor and
+// product id (SetupAPI's view, as a program sees it); empty when none is
+// present.
+std::string TabletInterfacePath(USHORT vendorId, USHORT productId);
 bool TabletInterfacePresent(USHORT vendorId, USHORT productId);
 // Polls TabletInterfacePresent until it equals `present`; false on timeout.
 bool WaitForTabletInterface(USHORT vendorId, USHORT productId, bool present, DWORD timeoutMs);

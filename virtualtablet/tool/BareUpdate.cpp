@@ -1,5 +1,7 @@
 #include "BareUpdate.h"
 
+#include "VirtualTabletBus.h"
+
 #include <setupapi.h>
 
 // hidsdi.h first: it brings the types hidpi.h uses (the order the
@@ -20,47 +22,18 @@ struct HandleCloser {
 };
 using OwnedHandle = std::unique_ptr<void, HandleCloser>;
 
-struct SetCloser {
-    void operator()(void* set) const { ::SetupDiDestroyDeviceInfoList(static_cast<HDEVINFO>(set)); }
-};
-
 struct PreparsedCloser {
     void operator()(_HIDP_PREPARSED_DATA* data) const { ::HidD_FreePreparsedData(data); }
 };
 
 OwnedHandle OpenTablet(USHORT vendorId, USHORT productId)
 {
-    GUID hid;
-    ::HidD_GetHidGuid(&hid);
-    HDEVINFO raw = ::SetupDiGetClassDevsA(&hid, nullptr, nullptr, DIGCF_DEVICEINTERFACE | DIGCF_PRESENT);
-    if (raw == INVALID_HANDLE_VALUE)
+    const std::string path = TabletInterfacePath(vendorId, productId);
+    if (path.empty())
         return nullptr;
-    const std::unique_ptr<void, SetCloser> set(raw);
-    for (DWORD index = 0;; ++index) {
-        SP_DEVICE_INTERFACE_DATA data{};
-        data.cbSize = sizeof(data);
-        if (!::SetupDiEnumDeviceInterfaces(raw, nullptr, &hid, index, &data))
-            return nullptr;
-        DWORD required = 0;
-        ::SetupDiGetDeviceInterfaceDetailA(raw, &data, nullptr, 0, &required, nullptr);
-        if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) || required > 4096)
-            continue;
-        std::vector<char> buffer(required);
-        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.data());
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        if (!::SetupDiGetDeviceInterfaceDetailA(raw, &data, detail, required, nullptr, nullptr))
-            continue;
-        HANDLE device = ::CreateFileA(detail->DevicePath, GENERIC_READ | GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (device == INVALID_HANDLE_VALUE)
-            continue;
-        OwnedHandle owned(device);
-        HIDD_ATTRIBUTES attributes{};
-        attributes.Size = sizeof(attributes);
-        if (::HidD_GetAttributes(device, &attributes) && attributes.VendorID == vendorId &&
-            attributes.ProductID == productId)
-            return owned;
-    }
+    HANDLE device = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+    return OwnedHandle(device == INVALID_HANDLE_VALUE ? nullptr : device);
 }
 
 } // namespace

@@ -5,6 +5,15 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 
 bash "$root/scripts/setup.sh" || exit 1
 
+# Wine names Unix files in the locale's character set; under the C locale
+# (a bare system, a service) a Windows name outside ASCII has no Unix name,
+# and the tests of folders in other letters could not make theirs. Debian
+# always has C.UTF-8.
+if [ "$(locale charmap 2>/dev/null)" != UTF-8 ]; then
+    echo "== The locale's character set is $(locale charmap 2>/dev/null || echo unknown), not UTF-8: running with LC_ALL=C.UTF-8"
+    export LC_ALL=C.UTF-8
+fi
+
 # Wine needs an X display for its windows; one virtual server serves the run.
 if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"

@@ -129,8 +129,15 @@ void CUpdateDlg::OnAutoBurn()
 
 // Runs on every keystroke in the field, so an entry the exchange refuses
 // keeps the delay that was in force before it.
+//
+// Not on the way out: Escape and the close box end the dialog without
+// reading the controls, and Exit only after they passed; hiding the ended
+// dialog then takes the focus from the field, and each refusal of what it
+// holds would put the focus back into the hidden field and lose it again.
 void CUpdateDlg::OnWriteDelayChanged()
 {
+    if (IsEnding())
+        return;
     UpdateData(TRUE);
     ApplyWriteDelay();
 }

@@ -186,8 +186,8 @@ bool CUpdateDlg::RefuseUnreadImage(bool saving)
 }
 
 // A write begun after the end of session was granted would be cut wherever
-// it stands when WM_ENDSESSION comes. Set refuses too: a byte written alone
-// is safe, but one of a file burned by hand byte by byte is not.
+// it stands when WM_ENDSESSION comes. Set refuses too: an operator setting
+// bytes one by one is as much in the middle of a change as Set All is.
 bool CUpdateDlg::RefuseWhileSessionEnds()
 {
     if (!m_burst.SessionEnding())

@@ -35,9 +35,9 @@ protected:
 
     UINT m_nIDTemplate;
     CWnd* m_pParentWnd;
-    bool m_bEnding = false;
 
 private:
+    bool m_bEnding = false;
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -67,6 +67,7 @@ BEGIN_MESSAGE_MAP(CUpdateDlg, CDialog)
     ON_MESSAGE(WM_TABLET_ARRIVED, &CUpdateDlg::OnTabletArrived)
     ON_MESSAGE(WM_TABLET_REMOVED, &CUpdateDlg::OnTabletRemoved)
     ON_MESSAGE(WM_QUERYENDSESSION, &CUpdateDlg::OnQueryEndSession)
+    ON_MESSAGE(WM_ENDSESSION, &CUpdateDlg::OnEndSession)
 END_MESSAGE_MAP()
 
 CUpdateDlg::CUpdateDlg(HidSystem& system, CWnd* parent)

@@ -75,6 +75,7 @@ protected:
     afx_msg LRESULT OnTabletArrived(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnTabletRemoved(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnQueryEndSession(WPARAM wParam, LPARAM lParam);
+    afx_msg LRESULT OnEndSession(WPARAM wParam, LPARAM lParam);
 
     // Appends the hex dump of image addresses 0x00..0x7F to the dump list.
     void FillDump();
@@ -109,6 +110,9 @@ private:
     void TakeUpOpenedTablet(bool burned);
     bool AutoBurnVerified();
     void LeaveTablet();
+    // Closes the tablet as the dialog's own way out would, for a session
+    // that ends without one.
+    void CloseForEndOfSession();
 
     // Service panel.
     // The EEPROM address in the address box; false (and the refusal shown in
@@ -119,6 +123,9 @@ private:
     // True when the image holds bytes whose read failed; the operator has
     // then been told that nothing was done.
     bool RefuseUnreadImage(bool saving);
+    // True while an end of session granted may still come; the operator has
+    // then been told that the tablet was not written.
+    bool RefuseWhileSessionEnds();
 
     // Service mode.
     void StartServiceMode();
@@ -136,6 +143,10 @@ private:
     // The last delay the field held within 1..20 ms, in force while the box
     // is checked and the field holds a refused entry.
     DWORD m_nAcceptedWriteDelay = 10;
+
+    // An arrival that came while an end of session granted could still come;
+    // taken up once the session goes on.
+    bool m_bArrivalWaiting = false;
 
     HidSystem& m_system;
     CTabletReturn m_tabletReturn;

@@ -16,6 +16,9 @@ const char kQcFileFilter[] = "QC Data Files(*.tqc)|*.tqc|All Files(*.*)|*.*||";
 // Given without the dot: a name typed without an extension gets ".tqc".
 const char kQcFileExtension[] = "tqc";
 const char kWritingLine[] = "Writing the tablet. Do not unplug it.";
+const char kSessionEndingText[] =
+    "The computer is shutting down, so the tablet was not written.\n\n"
+    "If the shutdown is cancelled, try again.";
 // OFN_NOCHANGEDIR: the current directory stays where it was, so a USB stick
 // holding QC data files can be ejected while the station runs.
 const DWORD kOpenFlags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_NOREADONLYRETURN | OFN_NONETWORKBUTTON |
@@ -48,6 +51,8 @@ void CUpdateDlg::OnGet()
 
 void CUpdateDlg::OnSet()
 {
+    if (RefuseWhileSessionEnds())
+        return;
     UpdateData(TRUE);
     int address = 0;
     if (!AddressFromBox(true, address)) {
@@ -77,6 +82,8 @@ void CUpdateDlg::OnGetAll()
 
 void CUpdateDlg::OnSetAll()
 {
+    if (RefuseWhileSessionEnds())
+        return;
     if (RefuseUnreadImage(false))
         return;
     BeginPanelProgress(kWritingLine, CTabletEeprom::kWholeImageTransfers);
@@ -129,8 +136,15 @@ void CUpdateDlg::OnAutoBurn()
 
 // Runs on every keystroke in the field, so an entry the exchange refuses
 // keeps the delay that was in force before it.
+//
+// Not on the way out: Escape and the close box end the dialog without
+// reading the controls, and Exit only after they passed; hiding the ended
+// dialog then takes the focus from the field, and each refusal of what it
+// holds would put the focus back into the hidden field and lose it again.
 void CUpdateDlg::OnWriteDelayChanged()
 {
+    if (IsEnding())
+        return;
     UpdateData(TRUE);
     ApplyWriteDelay();
 }
@@ -168,5 +182,16 @@ bool CUpdateDlg::RefuseUnreadImage(bool saving)
     if (!m_eeprom.AnyReadFailed())
         return false;
     AfxMessageBox(PanelText::UnreadBytesRefused(saving).c_str(), MB_OK | MB_ICONHAND);
+    return true;
+}
+
+// A write begun after the end of session was granted would be cut wherever
+// it stands when WM_ENDSESSION comes. Set refuses too: an operator setting
+// bytes one by one is as much in the middle of a change as Set All is.
+bool CUpdateDlg::RefuseWhileSessionEnds()
+{
+    if (!m_burst.SessionEnding())
+        return false;
+    AfxMessageBox(kSessionEndingText, MB_OK | MB_ICONEXCLAMATION);
     return true;
 }

@@ -41,7 +41,27 @@ LRESULT CUpdateDlg::OnDeviceChange(WPARAM wParam, LPARAM lParam)
 // anyway (forced) is past our control.
 LRESULT CUpdateDlg::OnQueryEndSession(WPARAM, LPARAM)
 {
-    return m_burst.AllowsEndOfSession();
+    return m_burst.AnswerQueryEndSession();
+}
+
+// Once this returns with the session ending, Windows may end the process at
+// any moment, without the dialog's way out. A forced end that comes inside a
+// burst (its progress retrieves messages) leaves the tablet to the burst,
+// whose transfers are still to return.
+LRESULT CUpdateDlg::OnEndSession(WPARAM wParam, LPARAM)
+{
+    const BOOL ending = wParam != FALSE ? TRUE : FALSE;
+    m_burst.EndSessionDecided(ending);
+    if (!ending) {
+        // Posted, as every arrival is: it runs from the loop, not in here.
+        if (m_bArrivalWaiting)
+            ::PostMessageA(m_hWnd, WM_TABLET_ARRIVED, 0, 0);
+        m_bArrivalWaiting = false;
+        return 0;
+    }
+    if (!m_burst.IsRunning())
+        CloseForEndOfSession();
+    return 0;
 }
 
 // A control disabled for the burst takes no click from the mouse, but a
@@ -65,6 +85,13 @@ LRESULT CUpdateDlg::OnTabletArrived(WPARAM, LPARAM)
     // the removal; the outcome brings it back or looks for one.
     if (m_eeprom.RemovalPending())
         return 0;
+    // Opening the tablet makes transfers, and with auto-burn a burst that an
+    // end of session already granted would cut. Arrivals meanwhile are one
+    // look for a tablet, once the session goes on.
+    if (m_burst.SessionEnding()) {
+        m_bArrivalWaiting = true;
+        return 0;
+    }
     m_lbDump.ResetContent();
     const bool autoBurn = BurnsOnArrival();
     // The burn, the access request, the verification (at most a whole image,
@@ -168,6 +195,18 @@ void CUpdateDlg::OnCancel()
 void CUpdateDlg::LeaveTablet()
 {
     m_eeprom.EndAccess();
+    m_eeprom.Close();
+    m_hInterfaceNotify.Reset();
+}
+
+// The station ends the access as its exit does. The one-shot update leaves
+// it open for the replug it asked for, as the dialog's destruction does.
+void CUpdateDlg::CloseForEndOfSession()
+{
+    if (m_bServiceMode) {
+        LeaveTablet();
+        return;
+    }
     m_eeprom.Close();
     m_hInterfaceNotify.Reset();
 }

@@ -68,6 +68,21 @@ void CWriteBurst::End()
     m_hDialog = nullptr;
 }
 
+BOOL CWriteBurst::AnswerQueryEndSession()
+{
+    if (IsRunning())
+        return FALSE;
+    m_bSessionEnding = true;
+    return TRUE;
+}
+
+// A refused end of session that the user forces all the same ends with
+// WM_ENDSESSION TRUE too, without a yes from us.
+void CWriteBurst::EndSessionDecided(BOOL ending)
+{
+    m_bSessionEnding = ending != FALSE;
+}
+
 void CWriteBurst::EnableControl(HWND control, BOOL enable)
 {
     for (HeldControl& held : m_held) {

@@ -11,6 +11,8 @@
 // - the dialog's controls that take input are disabled, and any command that
 //   still reaches the dialog is dropped (the dialog asks).
 // Everything is given back when the burst ends, or when this object goes.
+// Once an end of session has been granted, no burst may begin (the dialog
+// asks) until the session is known to go on.
 
 #include <windows.h>
 
@@ -30,8 +32,16 @@ public:
     void End();
     bool IsRunning() const { return m_hDialog != nullptr; }
 
-    // The answer to WM_QUERYENDSESSION.
-    BOOL AllowsEndOfSession() const { return IsRunning() ? FALSE : TRUE; }
+    // The answer to WM_QUERYENDSESSION: refused while a burst runs. Windows
+    // asks once; after a yes, WM_ENDSESSION may come at any moment (another
+    // program can hold the shutdown for minutes first), so from then on no
+    // burst may begin until WM_ENDSESSION says the session goes on.
+    BOOL AnswerQueryEndSession();
+    // WM_ENDSESSION: `ending` FALSE, the session goes on; TRUE, it ends as
+    // soon as the handler returns, and nothing may begin any more.
+    void EndSessionDecided(BOOL ending);
+    // True from an end of session granted (or forced) until it is called off.
+    bool SessionEnding() const { return m_bSessionEnding; }
 
     // Enables or disables a control. While a burst runs, a control it holds
     // disabled gets that state when the burst ends, and stays disabled until
@@ -69,5 +79,6 @@ private:
     std::vector<HeldControl> m_held;
     HWND m_hFocus = nullptr;
     bool m_bReasonShown = false;
+    bool m_bSessionEnding = false;
     EXECUTION_STATE m_previousExecutionState = 0;
 };

@@ -48,6 +48,7 @@ INT_PTR CDialog::DoModal()
 {
     if (m_hWnd != nullptr)
         return -1; // already running
+    m_bEnding = false;
     HWND owner = m_pParentWnd != nullptr ? m_pParentWnd->GetSafeHwnd() : nullptr;
     if (owner == nullptr) {
         const CWinApp* app = AfxGetApp();
@@ -60,6 +61,7 @@ INT_PTR CDialog::DoModal()
 
 void CDialog::EndDialog(int result)
 {
+    m_bEnding = true;
     ::EndDialog(m_hWnd, result);
 }
 

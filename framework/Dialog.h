@@ -17,6 +17,10 @@ public:
     // its initialisation threw.
     virtual INT_PTR DoModal();
     void EndDialog(int result);
+    // From EndDialog until the dialog runs again. The window stays until the
+    // system's loop lets go of it, and hiding it takes the focus from the
+    // control that had it, which may still notify the dialog.
+    bool IsEnding() const { return m_bEnding; }
 
     BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
@@ -33,6 +37,7 @@ protected:
     CWnd* m_pParentWnd;
 
 private:
+    bool m_bEnding = false;
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -397,19 +398,26 @@ TEST(TabletArrival, EachArrivalIsHandledAsItsRowSays)
 TEST(TabletArrival, ReplugsWhileTheFinalBoxIsOpenCloseAndReopenTheTablet)
 {
     // After a successful update the user replugs the tablet, as asked, while
-    // the box is still open; here twice, the first time with auto-burn on.
+    // the box is still open; here three times, the first and the last with
+    // auto-burn on. The last comes after an end of session was granted: it
+    // waits until the session goes on.
     const Shape removed = {"Unplug Tablet", "String 21", "Close Tablet"};
+    enum Action { Unplug, Plug, SessionAsked, SessionGoesOn };
     struct Step {
-        bool plug;
+        Action action;
         const char* file;
         Shape traffic;
         const char* result;
         bool tabletOpen;
     } steps[] = {
-        {false, nullptr, removed, "", false},
-        {true, "good", Then({"Plug Tablet"}, kBurned), "OK!", true},
-        {false, nullptr, removed, "", false},
-        {true, nullptr, Then({"Plug Tablet"}, kRead), "", true},
+        {Unplug, nullptr, removed, "", false},
+        {Plug, "good", Then({"Plug Tablet"}, kBurned), "OK!", true},
+        {Unplug, nullptr, removed, "", false},
+        {Plug, nullptr, Then({"Plug Tablet"}, kRead), "", true},
+        {SessionAsked, nullptr, {}, "", true},
+        {Unplug, nullptr, removed, "", false},
+        {Plug, "good", {"Plug Tablet"}, "", false},
+        {SessionGoesOn, "good", kBurned, "OK!", true},
     };
     const BurnFiles files;
     SimHidSystem sim;
@@ -421,7 +429,20 @@ TEST(TabletArrival, ReplugsWhileTheFinalBoxIsOpenCloseAndReopenTheTablet)
         for (const Step& step : steps) {
             files.Choose(dlg, step.file);
             bus.ClearTrace();
-            step.plug ? bus.Plug("Tablet") : bus.Unplug("Tablet");
+            switch (step.action) {
+            case Unplug:
+                bus.Unplug("Tablet");
+                break;
+            case Plug:
+                bus.Plug("Tablet");
+                break;
+            case SessionAsked:
+                EXPECT_EQ(TRUE, SendAsTheSession(dlg.m_hWnd, WM_QUERYENDSESSION, 0)) << "no burst runs";
+                break;
+            case SessionGoesOn:
+                SendAsTheSession(dlg.m_hWnd, WM_ENDSESSION, FALSE);
+                break;
+            }
             HandlePendingMessages(bus);
             views.push_back(ViewOf(dlg, bus));
             if (views.size() == 3) // a removal clears what is shown, not the buffer
@@ -429,7 +450,7 @@ TEST(TabletArrival, ReplugsWhileTheFinalBoxIsOpenCloseAndReopenTheTablet)
         }
         bus.ClearTrace();
     });
-    ASSERT_EQ(4u, views.size());
+    ASSERT_EQ(std::size(steps), views.size());
     for (size_t i = 0; i < views.size(); ++i) {
         SCOPED_TRACE(testing::Message() << "step " << i + 1);
         EXPECT_EQ(steps[i].traffic, views[i].traffic);
@@ -440,11 +461,44 @@ TEST(TabletArrival, ReplugsWhileTheFinalBoxIsOpenCloseAndReopenTheTablet)
         EXPECT_EQ("0x12,  18    ", views[i].dataRead);
     }
     EXPECT_TRUE(imageKept);
-    EXPECT_EQ(std::vector<UINT>({kOut, kIn, kOut, kIn}), run.tabletMessages);
+    EXPECT_EQ(std::vector<UINT>({kOut, kIn, kOut, kIn, kOut, kIn, kIn}), run.tabletMessages)
+        << "the arrival that waited is posted again";
     // The box dismissed, the dialog's end closes the tablet without ending its access.
     EXPECT_EQ(Shape{"Close Tablet"}, TrafficShape(sim));
     EXPECT_TRUE(sim.AccessOpen("Tablet"));
     EXPECT_EQ(0u, sim.RegistrationCount());
+}
+
+// With the final box open no burst runs, so an end of session is granted;
+// when it comes, the tablet is closed as the dialog's end would close it,
+// its access left open for the replug the box asks for, and nothing the
+// tablet does afterwards is heard.
+TEST(TabletArrival, AnEndOfSessionWhileTheFinalBoxIsOpenClosesTheTablet)
+{
+    SimHidSystem sim;
+    sim.AddDevice(SimDeviceConfig{});
+    LRESULT answer = -1;
+    Shape atTheEnd;
+    unsigned registrations = 99;
+    Shape replugged;
+    const DialogRun run = RunUpdateDialog(sim, [&](SimHidSystem& bus, CUpdateDlg& dlg, const MessageBoxRecord&) {
+        answer = SendAsTheSession(dlg.m_hWnd, WM_QUERYENDSESSION, 0);
+        bus.ClearTrace();
+        SendAsTheSession(dlg.m_hWnd, WM_ENDSESSION, TRUE);
+        atTheEnd = TrafficShape(bus);
+        registrations = bus.RegistrationCount();
+        bus.ClearTrace();
+        bus.Unplug("Tablet");
+        bus.Plug("Tablet");
+        HandlePendingMessages(bus);
+        replugged = TrafficShape(bus);
+    });
+    ASSERT_EQ(1u, run.boxes.size());
+    EXPECT_EQ(TRUE, answer);
+    EXPECT_EQ(Shape{"Close Tablet"}, atTheEnd);
+    EXPECT_EQ(0u, registrations);
+    EXPECT_EQ((Shape{"Unplug Tablet", "Plug Tablet"}), replugged);
+    EXPECT_TRUE(run.tabletMessages.empty());
 }
 
 // How removals end, whatever order their reports and the posted messages

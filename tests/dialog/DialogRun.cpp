@@ -4,7 +4,9 @@
 
 #include <commctrl.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 #include <utility>
 
 #include <gtest/gtest.h>
@@ -346,6 +348,29 @@ bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs)
         }
     }
     return true;
+}
+
+LRESULT SendAsTheSession(HWND dialog, UINT message, WPARAM wParam)
+{
+    std::atomic<bool> done{false};
+    LRESULT answer = -1;
+    std::thread session([&] {
+        answer = ::SendMessageA(dialog, message, wParam, 0);
+        done = true;
+    });
+    PumpUntil([&] { return done.load(); });
+    session.join();
+    return answer;
+}
+
+void LetTheBurstAnswer()
+{
+    for (const DWORD start = ::GetTickCount(); ::GetTickCount() - start < 2000;) {
+        if (HIWORD(::GetQueueStatus(QS_SENDMESSAGE)) != 0)
+            break;
+        ::Sleep(1);
+    }
+    ::Sleep(2 * CUpdateProgress::kAnswerEveryMs);
 }
 
 std::vector<SimTraceEntry> CallsOf(const SimHidSystem& sim, const std::string& call)

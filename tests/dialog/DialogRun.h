@@ -69,6 +69,16 @@ std::vector<std::string> DumpLines(CUpdateDlg& dlg);
 // Runs the thread's message loop until `condition` holds; false after the timeout.
 bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs = 5000);
 
+// Sends as the session manager does, from another thread: the dialog gets
+// the message when its thread next retrieves messages, here from a loop
+// run until the answer is back.
+LRESULT SendAsTheSession(HWND dialog, UINT message, WPARAM wParam);
+
+// Called from inside a burst's transfer, after another thread began to send
+// the dialog a message: waits until the send is queued, then long enough for
+// the burst's next look at its queue to answer it.
+void LetTheBurstAnswer();
+
 // The trace lines of one call kind, e.g. "SetFeature".
 std::vector<SimTraceEntry> CallsOf(const SimHidSystem& sim, const std::string& call);
 

@@ -260,6 +260,8 @@ TEST(OneShotUpdate, NothingInterruptsTheWrite)
     LRESULT removalAfterwards = -1;
     const DialogRun run = RunUpdateDialog(sim, [&](SimHidSystem& bus, CUpdateDlg& dlg, const MessageBoxRecord&) {
         endAfterwards = ::SendMessageA(dlg.m_hWnd, WM_QUERYENDSESSION, 0, 0);
+        // After a yes Windows always says how it went: here the shutdown was called off.
+        ::SendMessageA(dlg.m_hWnd, WM_ENDSESSION, FALSE, 0);
         bus.Unplug("Tablet", /*queryFirst=*/true);
         HandlePendingMessages(bus);
         removalAfterwards = bus.IsPlugged("Tablet") ? 1 : 0;

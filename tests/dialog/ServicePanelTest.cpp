@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdio>
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -568,12 +569,7 @@ TEST(ServicePanel, TheLongCommandsShowTheirProgressInThePanelAndTakeNoInput)
                 return;
             const HWND setAll = dlg.GetDlgItem(IDC_SET_ALL);
             clicker = std::thread([setAll] { ::SendMessageA(setAll, BM_CLICK, 0, 0); });
-            for (const DWORD start = ::GetTickCount(); ::GetTickCount() - start < 2000;) {
-                if (HIWORD(::GetQueueStatus(QS_SENDMESSAGE)) != 0)
-                    break;
-                ::Sleep(1);
-            }
-            ::Sleep(2 * CUpdateProgress::kAnswerEveryMs);
+            LetTheBurstAnswer();
         });
 
         Click(dlg, IDC_SET_ALL);
@@ -885,4 +881,173 @@ TEST(ServicePanel, LoadAndSaveThroughAFolderInCyrillicLetters)
     EXPECT_EQ(QcDataFile::LoadResult::Valid,
               QcDataFile::Load((cyrillic + "\\\xD0\xBA\xD0\xBE\xD0\xBF\xD0\xB8\xD1\x8F.tqc").c_str(), loaded));
     EXPECT_TRUE(loaded == image);
+}
+
+namespace {
+
+const char kShuttingDown[] =
+    "The computer is shutting down, so the tablet was not written.\n\nIf the shutdown is cancelled, try again.";
+
+// What Windows sends at the station, step by step.
+enum class Session {
+    Asks,             // WM_QUERYENDSESSION, outside any burst
+    GoesOn,           // WM_ENDSESSION FALSE: the shutdown was cancelled
+    Ends,             // WM_ENDSESSION TRUE
+    Replug,           // the tablet unplugged and plugged back, auto-burn on
+    SetAll,
+    Set,
+    SetAllAskedMidway, // Set All, asked at its 100th write
+    SetAllForcedMidway, // Set All, asked at its 100th write and ended anyway at its 200th
+    SetAllEndsInBox,   // Set All, and the session ends while its refusal is open
+};
+
+} // namespace
+
+// Windows asks each application once: after a yes, WM_ENDSESSION may come at
+// any moment, also long after (another program holding the shutdown), so no
+// burst begins until the session goes on. Every burst that does run ends
+// whole: each run of writes covers all 256 addresses.
+TEST(ServicePanel, AnEndOfSessionGrantedHoldsEveryBurstUntilTheSessionGoesOn)
+{
+    TempFolder folder;
+    const std::string file = folder.File("burn.tqc");
+    TempFolder::WriteTo(file, QcText(Pattern(0x30, 1)));
+
+    using S = Session;
+    const struct {
+        const char* what;
+        std::vector<Session> steps;
+        std::vector<unsigned> writes;     // the tablet's writes so far, after each step
+        std::vector<LRESULT> answers;     // to each WM_QUERYENDSESSION
+        size_t boxes;                     // each kShuttingDown
+        const char* result;               // the result line at the end
+        bool exitEnabled;
+        std::vector<std::string> lastStep; // the traffic of the last step
+        unsigned registrations;
+    } rows[] = {
+        {"granted: an arrival waits, and burns once the session goes on",
+         {S::Asks, S::Replug, S::GoesOn}, {0, 0, 256}, {TRUE}, 0, "OK!", false,
+         {"Open Tablet", "String 20", "Set 0..255", "String 21", "String 20", "Get 0..255", "Get 0..255"}, 2},
+        {"granted: Set All and Set refuse, and work once the session goes on",
+         {S::Asks, S::SetAll, S::Set, S::GoesOn, S::SetAll, S::Set}, {0, 0, 0, 0, 256, 257}, {TRUE}, 2, "", true,
+         {"Set 0", "Get 0"}, 2},
+        {"granted, then the session ends: the tablet is closed as Exit closes it",
+         {S::Asks, S::Ends}, {0, 0}, {TRUE}, 0, "", false, {"String 21", "Close Tablet"}, 0},
+        {"granted: an arrival waiting when the session ends is never taken up",
+         {S::Asks, S::Replug, S::Ends, S::Replug}, {0, 0, 0, 0}, {TRUE}, 0, "", true,
+         {"Unplug Tablet", "Plug Tablet"}, 0},
+        {"granted: the session ends while the refusal is open, and nothing is written",
+         {S::Asks, S::SetAllEndsInBox, S::SetAll}, {0, 0, 0}, {TRUE}, 2, "", false, {}, 0},
+        {"refused during a burst: nothing is remembered", {S::SetAllAskedMidway, S::SetAll}, {256, 512}, {FALSE},
+         0, "", false, {"Set 0..255"}, 2},
+        {"refused, then forced inside the burst: the burst ends whole and nothing begins after",
+         {S::SetAllForcedMidway, S::SetAll}, {256, 256}, {FALSE}, 1, "", false, {}, 2},
+    };
+    int number = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << ++number << ": " << row.what);
+        SimHidSystem sim;
+        sim.AddDevice(SimDeviceConfig{});
+        std::vector<unsigned> writesAfter;
+        std::vector<LRESULT> answers;
+        std::vector<std::string> lastStep;
+        std::vector<std::string> traffic; // of every step
+        std::string result;
+        bool exitEnabled = false;
+        unsigned registrations = 0;
+        const DialogRun run = RunServiceDialog(sim, [&](SimHidSystem& bus, CUpdateDlg& dlg, MessageBoxWatcher& watcher) {
+            const HWND dialog = dlg.m_hWnd;
+            watcher.QueueFileAnswer(file);
+            Click(dlg, IDC_AUTO_BURN);
+            ASSERT_EQ(file, TextOf(dlg, IDC_AUTO_BURN_FILE));
+
+            // The session's sends inside a burst, answered there.
+            std::atomic<LRESULT> midwayAnswer{-1};
+            std::vector<std::thread> midway;
+            auto sendMidway = [&](UINT message, WPARAM wParam) {
+                midway.emplace_back([&midwayAnswer, dialog, message, wParam] {
+                    const LRESULT answer = ::SendMessageA(dialog, message, wParam, 0);
+                    if (message == WM_QUERYENDSESSION)
+                        midwayAnswer = answer;
+                });
+                LetTheBurstAnswer();
+            };
+            unsigned writes = 0;
+            Session midwayStep = S::SetAll;
+            bus.SetTraceObserver([&](const SimTraceEntry& entry) {
+                if (entry.call != "SetFeature")
+                    return;
+                const unsigned inBurst = ++writes % 256;
+                if ((midwayStep == S::SetAllAskedMidway || midwayStep == S::SetAllForcedMidway) && inBurst == 100)
+                    sendMidway(WM_QUERYENDSESSION, 0);
+                if (midwayStep == S::SetAllForcedMidway && inBurst == 200)
+                    sendMidway(WM_ENDSESSION, TRUE);
+            });
+
+            for (const Session step : row.steps) {
+                bus.ClearTrace();
+                midwayStep = step;
+                switch (step) {
+                case S::Asks:
+                    answers.push_back(SendAsTheSession(dialog, WM_QUERYENDSESSION, 0));
+                    break;
+                case S::GoesOn:
+                case S::Ends:
+                    SendAsTheSession(dialog, WM_ENDSESSION, step == S::Ends ? TRUE : FALSE);
+                    break;
+                case S::Replug:
+                    bus.Unplug("Tablet");
+                    HandlePendingMessages(bus);
+                    bus.Plug("Tablet");
+                    break;
+                case S::Set:
+                    Type(dlg, IDC_ADDRESS, "0");
+                    Type(dlg, IDC_SET_VALUE, "7");
+                    Click(dlg, IDC_SET);
+                    break;
+                case S::SetAllEndsInBox:
+                    watcher.SetOnShow([&](const MessageBoxRecord&) {
+                        SendAsTheSession(dialog, WM_ENDSESSION, TRUE);
+                    });
+                    Click(dlg, IDC_SET_ALL);
+                    watcher.SetOnShow({});
+                    break;
+                case S::SetAll:
+                case S::SetAllAskedMidway:
+                case S::SetAllForcedMidway:
+                    Click(dlg, IDC_SET_ALL);
+                    break;
+                }
+                HandlePendingMessages(bus);
+                for (std::thread& sender : midway)
+                    sender.join();
+                midway.clear();
+                if (midwayAnswer != -1)
+                    answers.push_back(midwayAnswer.exchange(-1));
+                writesAfter.push_back(writes);
+                lastStep = TrafficShape(bus);
+                traffic.insert(traffic.end(), lastStep.begin(), lastStep.end());
+            }
+            bus.SetTraceObserver({});
+            result = TextOf(dlg, IDC_RESULT);
+            exitEnabled = Enabled(dlg, IDOK);
+            registrations = bus.RegistrationCount();
+        });
+        EXPECT_EQ(row.writes, writesAfter);
+        EXPECT_EQ(row.answers, answers);
+        EXPECT_EQ(row.result, result);
+        EXPECT_EQ(row.exitEnabled, exitEnabled);
+        EXPECT_EQ(row.lastStep, lastStep);
+        EXPECT_EQ(row.boxes, run.boxes.size());
+        for (const MessageBoxRecord& box : run.boxes) {
+            EXPECT_EQ(kShuttingDown, box.text);
+            EXPECT_EQ(static_cast<UINT>(MB_ICONEXCLAMATION), box.icon);
+        }
+        EXPECT_EQ(row.registrations, registrations) << "before the script's cancel, which releases them";
+        for (const std::string& step : traffic) {
+            if (step.compare(0, 4, "Set ") == 0 && step != "Set 0") {
+                EXPECT_EQ("Set 0..255", step) << "a burst cut";
+            }
+        }
+    }
 }

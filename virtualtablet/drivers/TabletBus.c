@@ -279,6 +279,13 @@ static VOID NTAPI ReplugThread(PVOID context)
     PsTerminateSystemThread(STATUS_SUCCESS);
 }
 
+/* Waits for a system thread the bus holds a reference to, and drops it. */
+static void LetThreadGo(PKTHREAD thread)
+{
+    KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, NULL);
+    ObDereferenceObject(thread);
+}
+
 /* Waits for a replug thread that has been started to end, and lets it go.
  * Called only where no new one can start: the bus's removal. */
 static void EndReplug(BUS_FDO* bus)
@@ -292,8 +299,7 @@ static void EndReplug(BUS_FDO* bus)
     bus->replugThread = NULL;
     KeReleaseSpinLock(&bus->lock, irql);
     if (thread != NULL) {
-        KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, NULL);
-        ObDereferenceObject(thread);
+        LetThreadGo(thread);
     }
 }
 
@@ -317,8 +323,7 @@ static void StartReplug(BUS_FDO* bus, long afterMs)
     bus->replugThread = NULL;
     KeReleaseSpinLock(&bus->lock, irql);
     if (finished != NULL) {
-        KeWaitForSingleObject(finished, Executive, KernelMode, FALSE, NULL);
-        ObDereferenceObject(finished);
+        LetThreadGo(finished);
     }
     if (NT_SUCCESS(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, NULL, NULL, NULL, ReplugThread, bus))) {
         started = 1;
@@ -338,8 +343,7 @@ static void StartReplug(BUS_FDO* bus, long afterMs)
     if (thread != NULL) {
         /* The bus began to go while the thread started: it has seen the
          * stop signal, and is waited for here instead. */
-        KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, NULL);
-        ObDereferenceObject(thread);
+        LetThreadGo(thread);
     }
 }
 

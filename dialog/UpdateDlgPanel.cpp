@@ -109,8 +109,9 @@ void CUpdateDlg::OnSave()
         return;
     if (RefuseUnreadImage(true))
         return;
-    if (!m_eeprom.SaveImage(path.c_str()))
-        AfxMessageBox(PanelText::SaveFailed(path).c_str(), MB_OK | MB_ICONHAND);
+    QcDataFile::SaveResult outcome;
+    if (!m_eeprom.SaveImage(path.c_str(), &outcome))
+        AfxMessageBox(PanelText::SaveFailed(outcome, path).c_str(), MB_OK | MB_ICONHAND);
 }
 
 void CUpdateDlg::OnAutoBurn()

@@ -155,7 +155,7 @@ bool CUpdateDlg::AddressFromBox(bool writing, int& address)
 bool CUpdateDlg::ChooseQcFile(bool open, std::string& path)
 {
     CFileDialog dialog(open ? TRUE : FALSE, kQcFileExtension, "", open ? kOpenFlags : kSaveFlags,
-                       kQcFileFilter, this);
+                       kQcFileFilter, this, m_pFileDialogs);
     if (dialog.DoModal() != IDOK)
         return false;
     path = dialog.GetPathName();

@@ -3,6 +3,7 @@
 // file dialogs answered from hooks, files real.
 
 #include "DialogRun.h"
+#include "PanelText.h"
 #include "QcDataFile.h"
 #include "TempFolder.h"
 #include "UpdateDlg.h"
@@ -391,6 +392,43 @@ TEST(ServicePanel, ALoadOfADamagedFileSaysWhatWasWrongAndAFailedSaveLeavesTheFil
     EXPECT_EQ(0u, run.boxes[3].text.find("The file was not saved")) << run.boxes[3].text;
     EXPECT_EQ(before, TempFolder::Read(held));
     EXPECT_EQ(4u, folder.Files().size()) << "no copy left behind";
+}
+
+// What "Save" tells the operator after each way a save can fail: the
+// message names every file it speaks of, and says the file is unchanged only
+// when it is.
+TEST(ServicePanel, TheSaveFailureMessageSaysWhereTheImageIs)
+{
+    using Outcome = QcDataFile::SaveResult::Outcome;
+    const std::string chosen = "C:\\QC\\line 3.tqc";
+    const std::string image = "C:\\QC\\tqc1A2B.tmp";
+    const std::string old = "C:\\QC\\tqc1A2C.tmp";
+    struct Row {
+        int row;
+        Outcome outcome;
+        std::string previousFile;
+        std::vector<std::string> says;
+        bool unchanged;
+    };
+    const Row rows[] = {
+        {1, Outcome::Unchanged, "", {chosen}, true},
+        {2, Outcome::ReadOnly, "", {chosen, "read-only"}, true},
+        {3, Outcome::ImageElsewhere, old, {chosen, image, old}, false},
+        {4, Outcome::ImageElsewhere, "", {chosen, image, "is gone"}, false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << r.row);
+        QcDataFile::SaveResult result;
+        result.outcome = r.outcome;
+        if (r.outcome == Outcome::ImageElsewhere)
+            result.imageFile = image;
+        result.previousFile = r.previousFile;
+        const std::string text = PanelText::SaveFailed(result, chosen);
+        EXPECT_EQ(0u, text.find("The file was not saved:\n" + chosen + "\n")) << text;
+        for (const std::string& part : r.says)
+            EXPECT_NE(std::string::npos, text.find(part)) << part << " in:\n" << text;
+        EXPECT_EQ(r.unchanged, text.find("unchanged") != std::string::npos) << text;
+    }
 }
 
 TEST(ServicePanel, AutoBurnOnOffAndCancelled)

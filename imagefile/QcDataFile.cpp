@@ -261,9 +261,10 @@ public:
     {
         const DWORD attributes = m_files.GetFileAttributesA(m_target.c_str());
         // A read-only target refuses for good: no point waiting for it.
-        // Windows refuses to replace a read-only file (access denied) only
-        // a second later, after the retries; Wine 8.0 replaces it, as root
-        // and as anyone else. So the attribute is asked first.
+        // Windows refuses to replace a read-only file with access denied,
+        // which the wait below would take for a held file and try for a
+        // second; Wine 8.0 replaces it, as root and as anyone else. So the
+        // attribute is asked first, and the refusal comes at once.
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
             return Outcome::ReadOnly;
         m_attributes = attributes;

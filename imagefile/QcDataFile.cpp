@@ -457,6 +457,12 @@ QcDataFile::SaveResult::Outcome QcDataFile::Write(const char* path, const Image&
     std::string full;
     if (!FullPath(path, full))
         return Outcome::Unchanged;
+    // Refused before any work: writing the 256 keys into the copy takes a
+    // while, and a read-only file will refuse the replacement anyway. The
+    // replacement asks again, just before it replaces.
+    const DWORD attributes = files.GetFileAttributesA(full.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+        return Outcome::ReadOnly;
 
     // The profile functions write one key at a time, in place: a failure
     // half way would leave a file that mixes the new image with the old one.

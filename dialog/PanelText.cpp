@@ -93,10 +93,29 @@ std::string LoadProblem(QcDataFile::LoadResult result, const std::string& path)
            "Do not burn this image unless that is what you want.";
 }
 
-std::string SaveFailed(const std::string& path)
+std::string SaveFailed(const QcDataFile::SaveResult& result, const std::string& path)
 {
+    using Outcome = QcDataFile::SaveResult::Outcome;
+    switch (result.outcome) {
+    case Outcome::ReadOnly:
+        return "The file was not saved:\n" + path + "\n\nThe file is read-only. It is unchanged.";
+    case Outcome::ImageElsewhere:
+        // The save failed half way: say where each file is, so that nothing
+        // is thrown away as a leftover.
+        return "The file was not saved:\n" + path +
+               "\n\nThe file of that name does not hold the image. The image was saved in this file "
+               "instead:\n" +
+               result.imageFile +
+               (result.previousFile.empty()
+                    ? std::string("\n\nThe file that had the name before is gone.")
+                    : "\n\nThe file that had the name before is now:\n" + result.previousFile) +
+               "\n\nRename the files as you need them.";
+    case Outcome::Saved:
+    case Outcome::Unchanged:
+        break;
+    }
     return "The file was not saved:\n" + path +
-           "\n\nIt could not be written completely (is it read-only, open in another program, "
+           "\n\nIt could not be written completely (is it open in another program, "
            "or is the folder missing?). The file is unchanged.";
 }
 

@@ -40,8 +40,9 @@ std::string TallyLine(unsigned verified, unsigned failed, bool lastVerified, con
 // What was wrong with a QC data file that "Load" loaded all the same, for the
 // operator; empty for a complete, valid file.
 std::string LoadProblem(QcDataFile::LoadResult result, const std::string& path);
-// Why "Save" left the file as it was.
-std::string SaveFailed(const std::string& path);
+// What "Save" did instead of saving the image as `path`: left the file as
+// it was, or left the image in another file, which it names.
+std::string SaveFailed(const QcDataFile::SaveResult& result, const std::string& path);
 // Why "Set All" or "Save" refused an image that holds bytes whose read failed.
 std::string UnreadBytesRefused(bool saving);
 

@@ -49,6 +49,9 @@ public:
     // Set before DoModal: the dialog opens as a service station with the
     // whole panel instead of running the one-shot update.
     bool m_bServiceMode = false;
+    // Set before DoModal or while it runs: the file dialogs are shown
+    // through it; null, the system's own.
+    FileDialogSystem* m_pFileDialogs = nullptr;
 
     // The character the dump shows for one byte.
     static char DumpChar(BYTE byte);

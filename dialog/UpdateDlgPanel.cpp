@@ -116,8 +116,9 @@ void CUpdateDlg::OnSave()
         return;
     if (RefuseUnreadImage(true))
         return;
-    if (!m_eeprom.SaveImage(path.c_str()))
-        AfxMessageBox(PanelText::SaveFailed(path).c_str(), MB_OK | MB_ICONHAND);
+    QcDataFile::SaveResult outcome;
+    if (!m_eeprom.SaveImage(path.c_str(), &outcome))
+        AfxMessageBox(PanelText::SaveFailed(outcome, path).c_str(), MB_OK | MB_ICONHAND);
 }
 
 void CUpdateDlg::OnAutoBurn()
@@ -168,7 +169,7 @@ bool CUpdateDlg::AddressFromBox(bool writing, int& address)
 bool CUpdateDlg::ChooseQcFile(bool open, std::string& path)
 {
     CFileDialog dialog(open ? TRUE : FALSE, kQcFileExtension, "", open ? kOpenFlags : kSaveFlags,
-                       kQcFileFilter, this);
+                       kQcFileFilter, this, m_pFileDialogs);
     if (dialog.DoModal() != IDOK)
         return false;
     path = dialog.GetPathName();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "Win32FileDialogSystem.h"
 #include "WinApp.h"
 #include "Wnd.h"
 
@@ -15,8 +16,9 @@ constexpr size_t kPathChars = 4096;
 } // namespace
 
 CFileDialog::CFileDialog(BOOL openFileDialog, const char* defaultExt, const char* fileName, DWORD flags,
-                         const char* filter, CWnd* parent)
-    : m_ofn{}, m_bOpenFileDialog(openFileDialog), m_pParentWnd(parent), m_fileName(kPathChars, '\0')
+                         const char* filter, CWnd* parent, FileDialogSystem* system)
+    : m_ofn{}, m_bOpenFileDialog(openFileDialog), m_pParentWnd(parent), m_pSystem(system),
+      m_fileName(kPathChars, '\0')
 {
     if (defaultExt != nullptr)
         m_strDefExt = defaultExt;
@@ -69,7 +71,9 @@ INT_PTR CFileDialog::DoModal()
         if (length == 0 || length >= needed)
             keptDirectory.clear();
     }
-    const BOOL chosen = m_bOpenFileDialog ? ::GetOpenFileNameA(&m_ofn) : ::GetSaveFileNameA(&m_ofn);
+    Win32FileDialogSystem own;
+    FileDialogSystem& system = m_pSystem != nullptr ? *m_pSystem : own;
+    const BOOL chosen = m_bOpenFileDialog ? system.GetOpenFileNameA(&m_ofn) : system.GetSaveFileNameA(&m_ofn);
     if (!keptDirectory.empty())
         ::SetCurrentDirectoryW(keptDirectory.data());
     return chosen ? IDOK : IDCANCEL;

@@ -5,6 +5,9 @@
 #include <windows.h>
 
 #include <array>
+#include <string>
+
+class FileSystem;
 
 class QcDataFile {
 public:
@@ -25,15 +28,36 @@ public:
     // valid image. Only Valid means `image` is what the file says.
     static LoadResult Load(const char* path, Image& image);
 
+    // What a save did to the file at the chosen path.
+    struct SaveResult {
+        enum class Outcome {
+            Saved,          // the file holds the image
+            Unchanged,      // nothing written: the file is as it was (or still absent)
+            ReadOnly,       // refused at once, the file is read-only; it is as it was
+            ImageElsewhere, // no file has the chosen name now; the image is in `imageFile`
+        };
+        Outcome outcome = Outcome::Unchanged;
+        // ImageElsewhere only, full paths: the file that holds the image, and
+        // where the file that had the chosen name went (empty: it is gone).
+        std::string imageFile;
+        std::string previousFile;
+    };
+
     // Writes all 256 keys in ascending order; everything else in the file is
     // left alone. The file is replaced only once every key is written: on
-    // false it is exactly as it was (or still absent). A target another
-    // program holds open for a moment is waited for, about a second at most;
-    // a replaced target keeps its attributes.
-    static bool Save(const char* path, const Image& image);
+    // false it is exactly as it was (or still absent), unless `result` says
+    // ImageElsewhere. A target another program holds open for a moment is
+    // waited for, about a second at most; a read-only one is refused at
+    // once; a replaced target keeps its attributes.
+    static bool Save(const char* path, const Image& image, SaveResult* result = nullptr);
+    // The same, putting the file in place through `files`.
+    static bool Save(const char* path, const Image& image, FileSystem& files, SaveResult* result);
 
     // Whether `text` (a value as GetPrivateProfileStringA returns it, blanks
     // and outer quotes already removed) is a byte: decimal digits only, no
     // sign, at most 255. Leading zeros are allowed.
     static bool ParseValue(const char* text, BYTE& value);
+
+private:
+    static SaveResult::Outcome Write(const char* path, const Image& image, FileSystem& files, SaveResult& result);
 };

@@ -10,23 +10,23 @@ namespace {
 // hands that to the caller as a general failure.
 constexpr DWORD kDeviceRefused = ERROR_GEN_FAILURE;
 
-std::wstring Widen(const std::string& text)
+std::wstring Widen(const std::string& text, UINT codePage)
 {
     if (text.empty())
         return std::wstring();
-    const int count = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+    const int count = ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()),
                                             nullptr, 0);
     if (count <= 0)
         return std::wstring();
     std::wstring wide(static_cast<std::size_t>(count), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], count);
+    ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], count);
     return wide;
 }
 
 } // namespace
 
 SimDevice::SimDevice(const SimDeviceConfig& config, std::string path)
-    : m_config(config), m_path(std::move(path)), m_firmware(Widen(config.firmware)),
+    : m_config(config), m_path(std::move(path)), m_firmware(Widen(config.firmware, config.firmwareCodePage)),
       m_eeprom(config.eeprom)
 {
     if (m_firmware.size() > kMaxStringChars)

@@ -306,9 +306,9 @@ BOOL CTabletEeprom::LoadImage(const char* path, QcDataFile::LoadResult* outcome)
     return result == QcDataFile::LoadResult::Valid ? TRUE : FALSE;
 }
 
-BOOL CTabletEeprom::SaveImage(const char* path)
+BOOL CTabletEeprom::SaveImage(const char* path, QcDataFile::SaveResult* outcome)
 {
-    return QcDataFile::Save(path, m_image) ? TRUE : FALSE;
+    return QcDataFile::Save(path, m_image, outcome) ? TRUE : FALSE;
 }
 
 // Burning a damaged file would silently program zeros or wrapped values into

@@ -109,9 +109,10 @@ public:
     // QC data files. LoadImage loads whatever the file holds (missing keys as
     // 0, values as their low 8 bits) and returns TRUE only for a complete,
     // valid image (`outcome`, if given, says what was wrong); SaveImage
-    // returns TRUE only when every key was written.
+    // returns TRUE only when the file holds the image (`outcome`, if given,
+    // says where it is otherwise).
     BOOL LoadImage(const char* path, QcDataFile::LoadResult* outcome = nullptr);
-    BOOL SaveImage(const char* path);
+    BOOL SaveImage(const char* path, QcDataFile::SaveResult* outcome = nullptr);
 
     HWND m_hOwner = nullptr;
     std::array<BYTE, 256> m_image{};

@@ -316,20 +316,29 @@ TEST(OneShotUpdate, ProductIsCheckedBeforeTheFirmwareString)
 
 TEST(OneShotUpdate, OnlyTheLowBytesOfTheFirstFourCharactersAreJudged)
 {
-    // The simulated tablet's string comes from the ANSI code page. In 1252,
-    // 0x8C is U+0152, whose low byte 0x52 is 'R'.
-    wchar_t wide = 0;
-    ::MultiByteToWideChar(CP_ACP, 0, "\x8C", 1, &wide, 1);
-    if (wide != 0x0152)
-        GTEST_SKIP() << "needs code page 1252, this system uses " << ::GetACP();
-
+    // The firmware strings are written in UTF-8 and the simulated tablet
+    // told so, whatever code page this process runs in: each character below
+    // has a high byte, and the low byte of the character it stands for.
+    const char kR[] = "\xC5\x92";        // U+0152, low byte 0x52 'R'
+    const char kHiraganaR[] = "\xE3\x81\x92"; // U+3052, low byte 0x52 'R'
+    const char k5[] = "\xC4\xB5";        // U+0135, low byte 0x35 '5'
+    const char k1[] = "\xD4\xB1";        // U+0531, low byte 0x31 '1'
+    const char k4[] = "\xD0\xB4";        // U+0434, low byte 0x34 '4'
+    const char kS[] = "\xC5\x93";        // U+0153, low byte 0x53 'S'
     struct Row {
-        const char* firmware;
+        std::string firmware;
         bool supported;
-    } rows[] = {
-        {"\x8C" "514", true},
-        {"R514\x8C", true},
-        {"\x8C" "51", false},
+    };
+    const Row rows[] = {
+        {std::string(kR) + "514", true},
+        {std::string("R") + k5 + "14", true},
+        {std::string("R5") + k1 + "4", true},
+        {std::string("R51") + k4, true},
+        {std::string(kHiraganaR) + k5 + k1 + k4 + " V2", true},
+        {std::string("R514") + kR, true},
+        {std::string(kR) + "51", false},
+        {std::string(kS) + "514", false},
+        {std::string("R51") + kS, false},
         {"R5 14", false},
     };
     int number = 0;
@@ -337,7 +346,10 @@ TEST(OneShotUpdate, OnlyTheLowBytesOfTheFirstFourCharactersAreJudged)
         ++number;
         SCOPED_TRACE(testing::Message() << "row " << number);
         SimHidSystem sim;
-        WithFirmware(sim, row.firmware);
+        SimDeviceConfig tablet;
+        tablet.firmware = row.firmware;
+        tablet.firmwareCodePage = CP_UTF8;
+        sim.AddDevice(tablet);
         const DialogRun run = RunUpdateDialog(sim);
         ASSERT_EQ(1u, run.boxes.size());
         EXPECT_EQ(row.supported ? kUpdated : kUnsupported, run.boxes[0].text);

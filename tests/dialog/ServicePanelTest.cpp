@@ -3,9 +3,11 @@
 // file dialogs answered from hooks, files real.
 
 #include "DialogRun.h"
+#include "PanelText.h"
 #include "QcDataFile.h"
 #include "TempFolder.h"
 #include "UpdateDlg.h"
+#include "Win32FileDialogSystem.h"
 
 #include <gtest/gtest.h>
 
@@ -391,6 +393,43 @@ TEST(ServicePanel, ALoadOfADamagedFileSaysWhatWasWrongAndAFailedSaveLeavesTheFil
     EXPECT_EQ(0u, run.boxes[3].text.find("The file was not saved")) << run.boxes[3].text;
     EXPECT_EQ(before, TempFolder::Read(held));
     EXPECT_EQ(4u, folder.Files().size()) << "no copy left behind";
+}
+
+// What "Save" tells the operator after each way a save can fail: the
+// message names every file it speaks of, and says the file is unchanged only
+// when it is.
+TEST(ServicePanel, TheSaveFailureMessageSaysWhereTheImageIs)
+{
+    using Outcome = QcDataFile::SaveResult::Outcome;
+    const std::string chosen = "C:\\QC\\line 3.tqc";
+    const std::string image = "C:\\QC\\tqc1A2B.tmp";
+    const std::string old = "C:\\QC\\tqc1A2C.tmp";
+    struct Row {
+        int row;
+        Outcome outcome;
+        std::string previousFile;
+        std::vector<std::string> says;
+        bool unchanged;
+    };
+    const Row rows[] = {
+        {1, Outcome::Unchanged, "", {chosen}, true},
+        {2, Outcome::ReadOnly, "", {chosen, "read-only"}, true},
+        {3, Outcome::ImageElsewhere, old, {chosen, image, old}, false},
+        {4, Outcome::ImageElsewhere, "", {chosen, image, "is gone"}, false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << r.row);
+        QcDataFile::SaveResult result;
+        result.outcome = r.outcome;
+        if (r.outcome == Outcome::ImageElsewhere)
+            result.imageFile = image;
+        result.previousFile = r.previousFile;
+        const std::string text = PanelText::SaveFailed(result, chosen);
+        EXPECT_EQ(0u, text.find("The file was not saved:\n" + chosen + "\n")) << text;
+        for (const std::string& part : r.says)
+            EXPECT_NE(std::string::npos, text.find(part)) << part << " in:\n" << text;
+        EXPECT_EQ(r.unchanged, text.find("unchanged") != std::string::npos) << text;
+    }
 }
 
 TEST(ServicePanel, AutoBurnOnOffAndCancelled)
@@ -788,11 +827,29 @@ TEST(ServicePanel, AnArrivalWhileTheAutoBurnFileIsBeingChosenBurnsNothing)
     });
 }
 
+// The system's file dialogs, then what Windows' open dialog does once a file
+// is chosen, whatever the flags: the current directory stays in the chosen
+// file's folder (OFN_NOCHANGEDIR is documented as ineffective for
+// GetOpenFileName). Wine 8.0's open dialog honours the flag, so without this
+// the framework's own restoring would go untested. The save dialog honours
+// the flag on Windows too.
+class WindowsOpenDialogs : public Win32FileDialogSystem {
+public:
+    BOOL GetOpenFileNameA(LPOPENFILENAMEA ofn) override
+    {
+        const BOOL chosen = Win32FileDialogSystem::GetOpenFileNameA(ofn);
+        if (chosen && ofn->nFileOffset > 0 && ofn->nFileOffset < ofn->nMaxFile) {
+            const std::string folder(ofn->lpstrFile, ofn->nFileOffset);
+            if (::SetCurrentDirectoryA(folder.c_str()))
+                ++moved;
+        }
+        return chosen;
+    }
+    unsigned moved = 0;
+};
+
 // The file dialogs leave the current directory where it was: a USB stick the
-// operator loaded from can be ejected. Windows documents OFN_NOCHANGEDIR as
-// ineffective for the open dialog, so the framework keeps the directory
-// itself. Wine 8.0's open dialog honours the flag: here this test shows the
-// flag at work, not the framework's own restoring, which only Windows needs.
+// operator loaded from can be ejected.
 TEST(ServicePanel, TheFileDialogsLeaveTheCurrentDirectory)
 {
     TempFolder here;
@@ -803,9 +860,11 @@ TEST(ServicePanel, TheFileDialogsLeaveTheCurrentDirectory)
     ::GetCurrentDirectoryA(MAX_PATH, previous);
     ASSERT_TRUE(::SetCurrentDirectoryA(here.Path().c_str()));
     std::vector<std::string> after;
+    WindowsOpenDialogs dialogs;
     SimHidSystem sim;
     sim.AddDevice(SimDeviceConfig{});
     const DialogRun run = RunServiceDialog(sim, [&](SimHidSystem&, CUpdateDlg& dlg, MessageBoxWatcher& watcher) {
+        dlg.m_pFileDialogs = &dialogs;
         auto current = [] {
             char folder[MAX_PATH] = {};
             ::GetCurrentDirectoryA(MAX_PATH, folder);
@@ -824,16 +883,32 @@ TEST(ServicePanel, TheFileDialogsLeaveTheCurrentDirectory)
     });
     ::SetCurrentDirectoryA(previous);
     EXPECT_EQ(3u, run.fileDialogs.size());
+    EXPECT_EQ(2u, dialogs.moved) << "both open dialogs moved the directory, as Windows' do";
     ASSERT_EQ(3u, after.size());
     for (const std::string& folder : after)
         EXPECT_EQ(0, ::lstrcmpiA(here.Path().c_str(), folder.c_str())) << folder;
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA(stick.File("copy.tqc").c_str()));
 }
 
-// A folder named in letters outside every Western ANSI code page: the file
+namespace {
+
+std::string Utf8(const std::wstring& wide)
+{
+    const int length = ::WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<size_t>(length > 0 ? length : 1), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &text[0], length, nullptr, nullptr);
+    text.resize(text.size() - 1);
+    return text;
+}
+
+} // namespace
+
+// Folders named in letters outside every Western ANSI code page: the file
 // dialogs hand the path to the *A functions, which take it whole only where
 // the manifest's UTF-8 code page is in force (Windows 10 1903 and later).
-TEST(ServicePanel, LoadAndSaveThroughAFolderInCyrillicLetters)
+// A folder of 100 CJK characters keeps the path well under MAX_PATH
+// characters, but at three bytes each far over MAX_PATH bytes.
+TEST(ServicePanel, LoadAndSaveThroughFoldersNamedInOtherScripts)
 {
     // Windows takes the code page from the manifest from 10.0.18362 (1903)
     // on; earlier systems keep the code page of their locale, where such a
@@ -851,36 +926,74 @@ TEST(ServicePanel, LoadAndSaveThroughAFolderInCyrillicLetters)
                      << version.dwBuildNumber << " has no UTF-8 code page from the manifest";
     ASSERT_EQ(static_cast<UINT>(CP_UTF8), ::GetACP()) << "the manifest's activeCodePage is not in force";
 
-    TempFolder folder;
-    // "Прибор" (instrument) in UTF-8.
-    const std::string cyrillic = folder.File("\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB1\xD0\xBE\xD1\x80");
-    ASSERT_TRUE(::CreateDirectoryA(cyrillic.c_str(), nullptr));
-    const std::string source = cyrillic + "\\\xD0\xBE\xD0\xBA.tqc";
-    const Image image = Pattern(0x21, 5);
-    TempFolder::WriteTo(source, QcText(image));
-    // The folder's name is the Cyrillic letters, not their bytes taken as Latin ones.
-    std::wstring wideFolder(folder.Path().begin(), folder.Path().end());
-    wideFolder += L"\\\x041F\x0440\x0438\x0431\x043E\x0440";
-    ASSERT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(wideFolder.c_str()));
+    std::wstring cjk;
+    for (int i = 0; i < 50; ++i)
+        cjk += L"\x6F22\x5B57"; // "kanji", 100 characters
+    struct Row {
+        int row;
+        const char* what;
+        std::wstring folder;
+    };
+    const Row rows[] = {
+        {1, "Cyrillic", L"\x041F\x0440\x0438\x0431\x043E\x0440"}, // "instrument"
+        {2, "100 CJK characters", cjk},
+    };
+    const std::wstring sourceName = L"\x043E\x043A.tqc";                   // "ok"
+    const std::wstring copyName = L"\x043A\x043E\x043F\x0438\x044F.tqc"; // "copy"
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << r.row << ": " << r.what);
+        TempFolder folder;
+        std::wstring wideFolder(folder.Path().begin(), folder.Path().end());
+        // Wine keeps a name as UTF-8 in the Unix file system, which takes
+        // 255 bytes to a name, and 100 CJK characters are 300: Wine 8.0 then
+        // makes the folder under a name cut short and answers for the whole
+        // one all the same. Windows takes 255 characters. Under Wine the same
+        // path is made of two folders of half the name each, as long in
+        // characters and in bytes.
+        const size_t part = wine && r.folder.size() > 85 ? r.folder.size() / 2 : r.folder.size();
+        for (size_t at = 0; at < r.folder.size(); at += part) {
+            wideFolder += L"\\" + r.folder.substr(at, part);
+            ASSERT_TRUE(::CreateDirectoryW(wideFolder.c_str(), nullptr)) << ::GetLastError();
+        }
+        if (part < r.folder.size())
+            std::printf("[          ] row %d: two folders of %u characters (Wine's file names take 255 bytes)\n",
+                        r.row, static_cast<unsigned>(part));
+        const std::string source = Utf8(wideFolder + L"\\" + sourceName);
+        const std::string copy = Utf8(wideFolder + L"\\" + copyName);
+        const Image image = Pattern(0x21, static_cast<unsigned>(r.row));
+        TempFolder::WriteTo(source, QcText(image));
+        // The folder's name is the letters, not their bytes taken as Latin ones.
+        ASSERT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW((wideFolder + L"\\" + sourceName).c_str()));
 
-    SimHidSystem sim;
-    sim.AddDevice(SimDeviceConfig{});
-    const DialogRun run = RunServiceDialog(sim, [&](SimHidSystem&, CUpdateDlg& dlg, MessageBoxWatcher& watcher) {
-        watcher.QueueFileAnswer(source);
-        Click(dlg, IDC_LOAD);
-        EXPECT_TRUE(dlg.m_eeprom.m_image == image);
-        watcher.QueueFileAnswer(cyrillic + "\\\xD0\xBA\xD0\xBE\xD0\xBF\xD0\xB8\xD1\x8F.tqc");
-        Click(dlg, IDC_SAVE);
-    });
-    EXPECT_TRUE(run.boxes.empty()) << MessageBoxWatcher::Describe(run.boxes[0]);
-    EXPECT_EQ(2u, run.fileDialogs.size());
-    // Saved where it was asked, under its Cyrillic name ("копия", copy).
-    EXPECT_NE(INVALID_FILE_ATTRIBUTES,
-              ::GetFileAttributesW((wideFolder + L"\\\x043A\x043E\x043F\x0438\x044F.tqc").c_str()));
-    Image loaded{};
-    EXPECT_EQ(QcDataFile::LoadResult::Valid,
-              QcDataFile::Load((cyrillic + "\\\xD0\xBA\xD0\xBE\xD0\xBF\xD0\xB8\xD1\x8F.tqc").c_str(), loaded));
-    EXPECT_TRUE(loaded == image);
+        SimHidSystem sim;
+        sim.AddDevice(SimDeviceConfig{});
+        const DialogRun run = RunServiceDialog(sim, [&](SimHidSystem&, CUpdateDlg& dlg, MessageBoxWatcher& watcher) {
+            watcher.QueueFileAnswer(source);
+            Click(dlg, IDC_LOAD);
+            EXPECT_TRUE(dlg.m_eeprom.m_image == image);
+            watcher.QueueFileAnswer(copy);
+            Click(dlg, IDC_SAVE);
+        });
+        EXPECT_TRUE(run.boxes.empty()) << MessageBoxWatcher::Describe(run.boxes[0]);
+        EXPECT_EQ(2u, run.fileDialogs.size());
+        // Saved where it was asked, under its own name, and nothing else left there.
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW((wideFolder + L"\\" + copyName).c_str()));
+        Image loaded{};
+        EXPECT_EQ(QcDataFile::LoadResult::Valid, QcDataFile::Load(copy.c_str(), loaded));
+        EXPECT_TRUE(loaded == image);
+        WIN32_FIND_DATAW found;
+        const HANDLE search = ::FindFirstFileW((wideFolder + L"\\*").c_str(), &found);
+        ASSERT_NE(INVALID_HANDLE_VALUE, search);
+        unsigned files = 0;
+        do {
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                ++files;
+                EXPECT_TRUE(found.cFileName == sourceName || found.cFileName == copyName) << Utf8(found.cFileName);
+            }
+        } while (::FindNextFileW(search, &found));
+        ::FindClose(search);
+        EXPECT_EQ(2u, files);
+    }
 }
 
 namespace {

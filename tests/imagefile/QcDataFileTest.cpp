@@ -2,6 +2,7 @@
 // functions, and their burn into the simulated tablet on Open.
 
 #include "QcDataFile.h"
+#include "ScriptedFileSystem.h"
 #include "TabletEeprom.h"
 #include "TabletTestSupport.h"
 #include "TempFolder.h"
@@ -374,6 +375,118 @@ TEST(QcDataFile, SaveWaitsForAFileHeldForAMomentAndKeepsItsAttributes)
     EXPECT_EQ(1u, folder.Files().size()) << "no copy left behind";
 }
 
+// Every way the replacement of an existing or new file can go, on real files,
+// with each documented failure of ReplaceFileA and MoveFileExA made to
+// happen (a real file system does them only by bad luck), and the wait for a
+// held file on a virtual clock.
+TEST(QcDataFile, EveryWayTheReplacementCanGo)
+{
+    using Fs = ScriptedFileSystem;
+    using After = Fs::Aftermath;
+    using Outcome = QcDataFile::SaveResult::Outcome;
+    constexpr unsigned kAlways = 1000000;
+    enum class Holds { NewImage, OldFile, Nothing };
+    struct Row {
+        int row;
+        const char* what;
+        bool targetExists;
+        std::vector<Fs::ReplaceFailure> replaceFailures;
+        bool repeatLast;
+        DWORD moveError;
+        unsigned imageMovesFailing;
+        unsigned oldFileMovesFailing;
+        Outcome outcome;
+        Holds target;      // what the chosen file holds afterwards
+        Holds previous;    // ImageElsewhere: what the named previous file holds (Nothing: none named)
+        size_t files;      // files in the folder afterwards
+        DWORD minWaitedMs; // on the virtual clock
+        DWORD maxWaitedMs;
+    };
+    const DWORD held = ERROR_SHARING_VIOLATION;
+    const Fs::ReplaceFailure cannotRemove{ERROR_UNABLE_TO_REMOVE_REPLACED, After::NamesKept};
+    const Fs::ReplaceFailure movedAside{ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, After::TargetToBackup};
+    const Fs::ReplaceFailure removed{ERROR_UNABLE_TO_MOVE_REPLACEMENT, After::TargetRemoved};
+    const std::vector<Row> rows = {
+        {1, "replaced at once", true, {}, false, held, 0, 0, Outcome::Saved, Holds::NewImage, Holds::Nothing, 1, 0, 0},
+        {2, "held three times", true, {cannotRemove, cannotRemove, cannotRemove}, false, held, 0, 0,
+         Outcome::Saved, Holds::NewImage, Holds::Nothing, 1, 150, 150},
+        {3, "held for good", true, {cannotRemove}, true, held, 0, 0, Outcome::Unchanged, Holds::OldFile,
+         Holds::Nothing, 1, 1000, 1050},
+        {4, "replacement never moves, names kept", true, {{ERROR_UNABLE_TO_MOVE_REPLACEMENT, After::NamesKept}},
+         true, held, 0, 0, Outcome::Unchanged, Holds::OldFile, Holds::Nothing, 1, 1000, 1050},
+        {5, "another error: no waiting", true, {{ERROR_INVALID_PARAMETER, After::NamesKept}}, false, held, 0, 0,
+         Outcome::Unchanged, Holds::OldFile, Holds::Nothing, 1, 0, 0},
+        {6, "old file moved aside, then the copy moves in", true, {movedAside}, false, held, 0, 0, Outcome::Saved,
+         Holds::NewImage, Holds::Nothing, 1, 0, 0},
+        {7, "old file moved aside, the copy held three times", true, {movedAside}, false, held, 3, 0,
+         Outcome::Saved, Holds::NewImage, Holds::Nothing, 1, 150, 150},
+        {8, "old file moved aside, the copy never moves: the old file goes back", true, {movedAside}, false,
+         ERROR_ACCESS_DENIED, kAlways, 0, Outcome::Unchanged, Holds::OldFile, Holds::Nothing, 1, 1000, 1050},
+        {9, "old file moved aside, neither moves", true, {movedAside}, false, ERROR_ACCESS_DENIED, kAlways, kAlways,
+         Outcome::ImageElsewhere, Holds::Nothing, Holds::OldFile, 2, 1000, 1050},
+        {10, "old file removed, then the copy moves in", true, {removed}, false, held, 0, 0, Outcome::Saved,
+         Holds::NewImage, Holds::Nothing, 1, 0, 0},
+        {11, "old file removed, the copy never moves", true, {removed}, false, held, kAlways, 0,
+         Outcome::ImageElsewhere, Holds::Nothing, Holds::Nothing, 1, 1000, 1050},
+        {12, "new file held three times", false, {}, false, held, 3, 0, Outcome::Saved, Holds::NewImage,
+         Holds::Nothing, 1, 150, 150},
+        {13, "new file held for good", false, {}, false, held, kAlways, 0, Outcome::Unchanged, Holds::Nothing,
+         Holds::Nothing, 0, 1000, 1050},
+        {14, "new file, another error: no waiting", false, {}, false, ERROR_INVALID_PARAMETER, kAlways, 0,
+         Outcome::Unchanged, Holds::Nothing, Holds::Nothing, 0, 0, 0},
+    };
+    const std::string oldText = ImageText(Filled(3));
+    const Image image = Pattern(5, 2);
+    auto expectHolds = [&](const std::string& path, Holds holds) {
+        if (holds == Holds::Nothing) {
+            EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA(path.c_str())) << path;
+        } else if (holds == Holds::OldFile) {
+            EXPECT_TRUE(ReadText(path) == oldText) << path << " is not the old file";
+        } else {
+            Image loaded{};
+            EXPECT_STREQ(Name(Result::Valid), Name(QcDataFile::Load(path.c_str(), loaded))) << path;
+            EXPECT_TRUE(loaded == image) << path << " does not hold the image";
+        }
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << r.row << ": " << r.what);
+        TempFolder folder;
+        const std::string target = folder.File("chosen.tqc");
+        if (r.targetExists)
+            WriteText(target, oldText);
+        Fs files;
+        files.replaceFailures = r.replaceFailures;
+        files.repeatLast = r.repeatLast;
+        files.moveError = r.moveError;
+        files.imageMovesFailing = r.imageMovesFailing;
+        files.oldFileMovesFailing = r.oldFileMovesFailing;
+
+        QcDataFile::SaveResult result;
+        const bool saved = QcDataFile::Save(target.c_str(), image, files, &result);
+
+        EXPECT_EQ(static_cast<int>(r.outcome), static_cast<int>(result.outcome));
+        EXPECT_EQ(r.outcome == Outcome::Saved, saved);
+        expectHolds(target, r.target);
+        EXPECT_EQ(r.files, folder.Files().size());
+        EXPECT_GE(files.now, r.minWaitedMs);
+        EXPECT_LE(files.now, r.maxWaitedMs);
+        if (r.outcome == Outcome::ImageElsewhere) {
+            // Named in full, beside the chosen file, and holding what they are said to.
+            EXPECT_EQ(0u, result.imageFile.find(folder.Path() + "\\")) << result.imageFile;
+            expectHolds(result.imageFile, Holds::NewImage);
+            if (r.previous == Holds::Nothing) {
+                EXPECT_EQ("", result.previousFile);
+            } else {
+                EXPECT_EQ(0u, result.previousFile.find(folder.Path() + "\\")) << result.previousFile;
+                expectHolds(result.previousFile, r.previous);
+            }
+        } else {
+            EXPECT_EQ("", result.imageFile);
+            EXPECT_EQ("", result.previousFile);
+        }
+    }
+}
+
 TEST(QcDataFile, SaveToReadOnlyFileFailsAndLeavesNoCopy)
 {
     TempFolder folder;
@@ -405,8 +518,15 @@ TEST(QcDataFile, SaveToReadOnlyFileFailsAndLeavesNoCopy)
                 writesRefused ? "refused here, as on Windows" : "not refused here (Wine run as root)");
 
     // Wine 8.0 renames over a read-only file, as root and as anyone else;
-    // only our own check of the attribute keeps the file here.
-    EXPECT_EQ(eeprom.SaveImage(readOnly.c_str()), FALSE) << "read-only file";
+    // only our own check of the attribute keeps the file here. It refuses at
+    // once: the wait for a file held by another program (a second) would
+    // refuse it too, but only after the operator has waited for nothing.
+    QcDataFile::SaveResult result;
+    const DWORD start = ::GetTickCount();
+    EXPECT_EQ(eeprom.SaveImage(readOnly.c_str(), &result), FALSE) << "read-only file";
+    const DWORD took = ::GetTickCount() - start;
+    EXPECT_LT(took, 500u) << "refused at once, not after the wait for a held file";
+    EXPECT_EQ(static_cast<int>(QcDataFile::SaveResult::Outcome::ReadOnly), static_cast<int>(result.outcome));
     EXPECT_TRUE(ReadText(readOnly) == before) << "the read-only file was changed";
     EXPECT_NE(::GetFileAttributesA(readOnly.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
 

@@ -77,10 +77,18 @@ if [ "$mode" = real ]; then
                     last = $1
                     n++
                 }
+                $3 == "GetFeature" { reads++; if (reads == 1) r1 = $1; if (reads == 256) r256 = $1
+                                      if (reads == 257) v1 = $1; vlast = $1 }
+                $3 == "SetFeature" { writes++; if (writes == 1) w1 = $1; wlast = $1 }
                 END {
                     floor = 256 * delay + 300 + bare
                     printf "%s real stack, delay %d ms, run %d: %d transfers, %d ms first to last, bare loop %.1f ms, floor %.1f ms, ratio %.4f; success box %s; %s\n",
                         arch, delay, run, n, last - first, bare, floor, (last - first) / floor, box == 1 ? "yes" : "NO", memory
+                    # Where the time goes, by the tablet trace clock: the first
+                    # reading, the writes with their pauses (over 255 pauses of
+                    # the delay), the settling before the read-back, the read-back.
+                    printf "    phases: read %d ms, writes %d ms (%+d over the pauses), settle %d ms (%+d over 300 + a pause), read-back %d ms\n",
+                        r256 - r1, wlast - w1, (wlast - w1) - 255 * delay, v1 - wlast, (v1 - wlast) - 300 - delay, vlast - v1
                 }' "$trace"
         done
     done

@@ -162,9 +162,15 @@ unshare --mount --pid --fork --propagation private -- bash -c '
     mount --rbind /sys "$dir/sys"
     mount --rbind /dev "$dir/dev"
     mount -t tmpfs -o mode=1777 tmpfs "$dir/dev/shm"
-    exec chroot "$dir" /usr/bin/env -i HOME=/root TERM=dumb CI="${CI:-}" \
+    # This shell stays the first process of the namespace and waits: a
+    # command that became process 1 would live by the signal rules of init
+    # (xvfb-run, waiting there for the "ready" signal of its X server,
+    # waited for ever).
+    code=0
+    chroot "$dir" /usr/bin/env -i HOME=/root TERM=dumb CI="${CI:-}" \
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-        /bin/bash -c "cd /root/TabletUpdate && $2"
+        /bin/bash -c "cd /root/TabletUpdate && $2" || code=$?
+    exit $code
 ' _ "$system" "$command" || status=$?
 
 if [ $keep -eq 1 ]; then

@@ -34,6 +34,10 @@ bool ServiceSwitchGiven(const char* commandLine)
     return false;
 }
 
+const char kAlreadyRunning[] =
+    "TabletUpdate is already running.\n"
+    "Let it finish, or close it, before you start it again.";
+
 } // namespace
 
 // The one application object. With no name given, the framework titles every
@@ -49,6 +53,13 @@ CUpdateApp::CUpdateApp() = default;
 BOOL CUpdateApp::InitInstance()
 {
     Enable3dControls();
+
+    // Before anything else: a second copy makes no device side at all, so
+    // it opens no tablet and (in the demo) leaves the trace file alone.
+    if (m_instance.Take() == CSingleInstance::Claim::AnotherCopyRuns) {
+        AfxMessageBox(kAlreadyRunning, MB_OK | MB_ICONEXCLAMATION);
+        return FALSE;
+    }
 
     std::string error;
     m_system = CreateHidSystem(&error);

@@ -3,6 +3,7 @@
 
 #include "Framework.h"
 #include "HidSystem.h"
+#include "SingleInstance.h"
 
 #include <memory>
 
@@ -14,6 +15,9 @@ public:
     DECLARE_MESSAGE_MAP()
 
 private:
+    // Held from the start to the process's end: while this copy runs, no
+    // other copy opens a tablet.
+    CSingleInstance m_instance;
     // The device side of the system: the real HID class driver in the
     // product, the simulated bus in the demo executable.
     std::unique_ptr<HidSystem> m_system;

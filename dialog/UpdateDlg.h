@@ -112,6 +112,8 @@ private:
     // dump and buttons. `burned`: Open was given the auto-burn file.
     void TakeUpOpenedTablet(bool burned);
     bool AutoBurnVerified();
+    // The station's sound for a burn's verdict; nothing outside the station.
+    void SoundBurn(bool verified);
     void LeaveTablet();
     // Closes the tablet as the dialog's own way out would, for a session
     // that ends without one.

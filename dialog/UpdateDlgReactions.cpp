@@ -12,6 +12,14 @@ const char kBurnFailed[] = "Error!!";
 const char kBurningLine[] = "Burning the file into the tablet. Do not unplug it.";
 const char kReadingLine[] = "Reading the tablet.";
 
+// The station's verdict for an operator who is not looking: the sounds of
+// the one-shot update's own outcome boxes (information for "updated", stop
+// for a failure), which the operator already knows as good and bad. Not
+// MB_OK: the default beep is also what Windows plays for a click beside a
+// modal box, and would mean nothing.
+constexpr UINT kVerifiedSound = MB_ICONASTERISK;
+constexpr UINT kFailedSound = MB_ICONHAND;
+
 } // namespace
 
 LRESULT CUpdateDlg::OnDeviceChange(WPARAM wParam, LPARAM lParam)
@@ -129,11 +137,13 @@ bool CUpdateDlg::BurnsOnArrival()
 void CUpdateDlg::TakeUpOpenedTablet(bool burned)
 {
     m_eeprom.BeginAccess();
+    // A burn counts once a tablet was found; a mouse arriving is none.
+    const bool counted = burned && m_eeprom.LastBurn() != CTabletEeprom::BurnOutcome::None;
+    bool verified = false;
     if (burned) {
-        const bool verified = AutoBurnVerified();
+        verified = AutoBurnVerified();
         m_strResult = verified ? kBurnVerified : kBurnFailed;
-        // A burn counts once a tablet was found; a mouse arriving is none.
-        if (m_eeprom.LastBurn() != CTabletEeprom::BurnOutcome::None)
+        if (counted)
             CountBurn(verified);
     } else if (m_bAutoBurn) {
         // Auto-burn on, nothing burned: the tablet is compared with the image
@@ -146,6 +156,18 @@ void CUpdateDlg::TakeUpOpenedTablet(bool burned)
     FillDump();
     UpdateData(FALSE);
     EnableExitButton(m_eeprom.m_pDevice ? FALSE : TRUE);
+    // Last, with the tablet's transfers over: an operator who hears the
+    // verdict pulls the tablet out at once.
+    if (counted)
+        SoundBurn(verified);
+}
+
+void CUpdateDlg::SoundBurn(bool verified)
+{
+    // Queued and played asynchronously. A sound that cannot play (no sound
+    // device) changes nothing the operator sees.
+    if (m_bServiceMode)
+        m_system.MessageBeep(verified ? kVerifiedSound : kFailedSound);
 }
 
 // "OK!" means this tablet now holds the chosen file: it was found, the file

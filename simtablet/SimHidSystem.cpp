@@ -161,6 +161,11 @@ void SimHidSystem::SetTraceObserver(std::function<void(const SimTraceEntry&)> ob
     m_bus->Trace().SetObserver(std::move(observer));
 }
 
+const std::vector<UINT>& SimHidSystem::Sounds() const
+{
+    return m_sounds;
+}
+
 void SimHidSystem::PumpMessages()
 {
     m_bus->PumpMessages();
@@ -263,6 +268,27 @@ HDEVNOTIFY SimHidSystem::RegisterDeviceNotificationA(HANDLE recipient, LPVOID fi
 BOOL SimHidSystem::UnregisterDeviceNotification(HDEVNOTIFY notification)
 {
     return m_bus->UnregisterDeviceNotification(notification);
+}
+
+// Windows documents MessageBeep for the simple beep (0xFFFFFFFF), MB_OK and
+// the four icon styles, nothing else. What it plays for another type (an
+// icon combined with other style bits, say) is undocumented, so the
+// simulator refuses one, and a caller that passes it is caught.
+BOOL SimHidSystem::MessageBeep(UINT type)
+{
+    switch (type) {
+    case 0xFFFFFFFF:
+    case MB_OK:
+    case MB_ICONHAND:
+    case MB_ICONQUESTION:
+    case MB_ICONEXCLAMATION:
+    case MB_ICONASTERISK:
+        m_sounds.push_back(type);
+        return TRUE;
+    default:
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
 }
 
 DWORD SimHidSystem::GetTickCount()

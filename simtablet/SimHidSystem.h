@@ -78,6 +78,10 @@ public:
     // look at what the caller's thread shows at that moment (its cursor, say).
     void SetTraceObserver(std::function<void(const SimTraceEntry&)> observer);
 
+    // The sounds MessageBeep played, by type, in the order they played. The
+    // simulator makes no noise itself.
+    const std::vector<UINT>& Sounds() const;
+
     // Fires the due timed events and takes messages until every queued
     // device-change report has been handled, as a message loop would. Tests
     // without a message loop of their own use it.
@@ -112,6 +116,7 @@ public:
     BOOL CloseHandle(HANDLE handle) override;
     HDEVNOTIFY RegisterDeviceNotificationA(HANDLE recipient, LPVOID filter, DWORD flags) override;
     BOOL UnregisterDeviceNotification(HDEVNOTIFY notification) override;
+    BOOL MessageBeep(UINT type) override;
     DWORD GetTickCount() override;
     void Sleep(DWORD milliseconds) override;
     BOOL QueryPerformanceCounter(LARGE_INTEGER* count) override;
@@ -119,4 +124,5 @@ public:
 
 private:
     std::unique_ptr<SimBus> m_bus;
+    std::vector<UINT> m_sounds;
 };

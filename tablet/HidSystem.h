@@ -2,9 +2,10 @@
 // The device side of the operating system, as one interface.
 //
 // Everything the tablet link and the dialog ask of Windows' HID class driver,
-// device setup API, device-path file I/O, device notifications and clocks goes
-// through this class. Win32HidSystem forwards each call to the real
-// function; SimHidSystem serves the same calls from a simulated USB bus.
+// device setup API, device-path file I/O, device notifications, clocks and
+// the station's sounds goes through this class. Win32HidSystem forwards each
+// call to the real function; SimHidSystem serves the same calls from a
+// simulated USB bus.
 // Methods carry the Windows names and signatures one to one, so code written
 // against this interface reads like the Win32 calls it makes.
 
@@ -48,6 +49,9 @@ public:
     virtual HDEVNOTIFY RegisterDeviceNotificationA(HANDLE recipient, LPVOID filter,
                                                    DWORD flags) = 0;
     virtual BOOL UnregisterDeviceNotification(HDEVNOTIFY notification) = 0;
+    // The station's burn verdict, heard: the sound Windows plays for a
+    // message box of that icon, queued and played asynchronously.
+    virtual BOOL MessageBeep(UINT type) = 0;
 
     // kernel32.dll, the clocks. The high-resolution counter paces writes;
     // Sleep gives the tablet its settling time.

@@ -93,6 +93,11 @@ BOOL Win32HidSystem::UnregisterDeviceNotification(HDEVNOTIFY notification)
     return ::UnregisterDeviceNotification(notification);
 }
 
+BOOL Win32HidSystem::MessageBeep(UINT type)
+{
+    return ::MessageBeep(type);
+}
+
 DWORD Win32HidSystem::GetTickCount()
 {
     return ::GetTickCount();

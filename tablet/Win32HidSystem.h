@@ -32,6 +32,7 @@ public:
 
     HDEVNOTIFY RegisterDeviceNotificationA(HANDLE recipient, LPVOID filter, DWORD flags) override;
     BOOL UnregisterDeviceNotification(HDEVNOTIFY notification) override;
+    BOOL MessageBeep(UINT type) override;
 
     DWORD GetTickCount() override;
     void Sleep(DWORD milliseconds) override;

@@ -18,6 +18,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -736,7 +737,7 @@ TEST(ServicePanel, TheStationIsLaidOutCleanly)
 // The tally counts the burns since the station opened, each with its verdict;
 // an unplug clears the result line but not the tally, and arrivals that burn
 // nothing (only a mouse, auto-burn off) are not counted.
-TEST(ServicePanel, TheTallyCountsEachBurnSinceTheStationOpened)
+TEST(ServicePanel, TheTallyAndTheSoundsFollowEachBurnSinceTheStationOpened)
 {
     TempFolder folder;
     const std::string good = folder.File("burn.tqc");
@@ -753,21 +754,26 @@ TEST(ServicePanel, TheTallyCountsEachBurnSinceTheStationOpened)
     sim.Unplug("Mouse");
     sim.PumpMessages();
 
+    const std::vector<UINT> none;
+    const std::vector<UINT> ok{MB_ICONASTERISK};
+    const std::vector<UINT> error{MB_ICONHAND};
     struct Step {
         const char* unplug;
         const char* plug;
         const char* result;
         const char* counts;
         const char* last;
+        const std::vector<UINT>& sounds; // played by this arrival
     } steps[] = {
-        {"Tablet", "Tablet", "OK!", "Burned and verified: 1   Failed: 0", "OK!"},
-        {"Tablet", "Stuck", "Error!!", "Burned and verified: 1   Failed: 1", "Error!!"},
-        {"Stuck", "Tablet", "OK!", "Burned and verified: 2   Failed: 1", "OK!"},
+        {"Tablet", "Tablet", "OK!", "Burned and verified: 1   Failed: 0", "OK!", ok},
+        {"Tablet", "Stuck", "Error!!", "Burned and verified: 1   Failed: 1", "Error!!", error},
+        {"Stuck", "Tablet", "OK!", "Burned and verified: 2   Failed: 1", "OK!", ok},
         // No tablet: the arrival shows what it always did, and is no burn.
-        {"Tablet", "Mouse", "Error!!", "Burned and verified: 2   Failed: 1", "OK!"},
+        {"Tablet", "Mouse", "Error!!", "Burned and verified: 2   Failed: 1", "OK!", none},
     };
     RunServiceDialog(sim, [&](SimHidSystem& bus, CUpdateDlg& dlg, MessageBoxWatcher& watcher) {
         ExpectTally(dlg, "Burned and verified: 0   Failed: 0", "");
+        EXPECT_TRUE(bus.Sounds().empty()) << "taking up the plugged tablet burns nothing";
         watcher.QueueFileAnswer(good);
         Click(dlg, IDC_AUTO_BURN);
         int number = 0;
@@ -778,16 +784,20 @@ TEST(ServicePanel, TheTallyCountsEachBurnSinceTheStationOpened)
             ASSERT_TRUE(PumpUntil([&] { return !dlg.m_eeprom.m_pDevice && bus.PendingReportCount() == 0; }));
             ASSERT_TRUE(PumpUntil([&] { return TextOf(dlg, IDC_RESULT).empty(); }));
             EXPECT_EQ(before, TextOf(dlg, IDC_TALLY)) << "an unplug leaves the tally";
+            const size_t heard = bus.Sounds().size();
             bus.Plug(step.plug);
             ASSERT_TRUE(PumpUntil([&] { return !TextOf(dlg, IDC_RESULT).empty(); }));
             EXPECT_EQ(step.result, TextOf(dlg, IDC_RESULT));
             ExpectTally(dlg, step.counts, step.last);
+            EXPECT_EQ(step.sounds, std::vector<UINT>(bus.Sounds().begin() + heard, bus.Sounds().end()));
         }
-        // Auto-burn off: read, not counted.
+        // Auto-burn off: read, not counted, not heard.
+        const size_t heard = bus.Sounds().size();
         Click(dlg, IDC_AUTO_BURN);
         bus.Plug("Tablet");
         ASSERT_TRUE(PumpUntil([&] { return dlg.m_eeprom.m_pDevice && dlg.m_lbDump.GetCount() == 16; }));
         ExpectTally(dlg, "Burned and verified: 2   Failed: 1", "OK!");
+        EXPECT_EQ(heard, bus.Sounds().size());
     });
 }
 
@@ -823,6 +833,7 @@ TEST(ServicePanel, AnArrivalWhileTheAutoBurnFileIsBeingChosenBurnsNothing)
         EXPECT_EQ("OK!", TextOf(dlg, IDC_RESULT)) << "the same tablet matches the image read from it";
         EXPECT_EQ(16, dlg.m_lbDump.GetCount());
         ExpectTally(dlg, "Burned and verified: 0   Failed: 0", "");
+        EXPECT_TRUE(bus.Sounds().empty()) << "no burn, no sound";
         EXPECT_EQ(good, TextOf(dlg, IDC_AUTO_BURN_FILE)) << "chosen once the dialog closed";
     });
 }

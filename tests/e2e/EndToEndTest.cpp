@@ -1,6 +1,7 @@
 // TabletUpdate.exe and TabletUpdateSim.exe started as a user would start
 // them; their message boxes are read and answered from outside.
 
+#include "ProgramCopies.h"
 #include "RemoteDialog.h"
 #include "resource.h"
 #include "ServiceStation.h"
@@ -289,4 +290,100 @@ TEST(EndToEnd, ATabletPluggedInWithAutoBurnOnIsBurnedAndShowsOk)
     ASSERT_EQ(RunOutcome::Exited, run.outcome);
     const std::vector<TraceLine> lines = ReadTrace(trace);
     EXPECT_EQ(256u, Only(lines, "SetFeature").size());
+}
+
+namespace {
+
+// The demo's one-shot update at 20 ms a byte: five seconds of writes, time
+// enough for a second copy to start while they run. Its final box stays up
+// for `boxMs`, so that copy ends before this one does.
+UiRunOptions SlowUpdate(const std::string& trace, DWORD boxMs = 0)
+{
+    UiRunOptions options;
+    options.commandLine = Quoted(WindowsPath(TABLETUPDATESIM_EXE));
+    options.environment = {{"TABLETSIM_TRACE", trace}, {"TABLETSIM_WRITE_DELAY_MS", "20"}};
+    options.pressDelayMs = boxMs;
+    options.timeoutMs = 60000;
+    return options;
+}
+
+bool WritesBegun(const std::string& trace)
+{
+    return !Only(ReadTrace(trace), "SetFeature").empty();
+}
+
+} // namespace
+
+// Two copies started while the first one writes: the second, in either mode,
+// shows its box and exits without making its bus (it would have started the
+// shared trace file afresh); the first finishes its one burst untouched.
+TEST(EndToEnd, ASecondCopyStartedDuringTheUpdateSaysSoAndTouchesNothing)
+{
+    const struct {
+        const char* what;
+        const char* arguments;
+        bool globalRefused;
+    } rows[] = {
+        {"a second one-shot update", "", false},
+        {"a second copy opened as the station", " /service", false},
+        // Someone else's object of the name, which no one may open: both
+        // copies are refused the global one and meet in the session's.
+        {"the global name refused", "", true},
+    };
+    int number = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << number++ << ": " << row.what);
+        const UniqueHandle squatter = row.globalRefused ? SquatGlobalName() : UniqueHandle();
+        ASSERT_EQ(row.globalRefused, static_cast<bool>(squatter));
+        TempFolder folder;
+        const std::string trace = folder.File("trace.txt");
+        UiDriver first(SlowUpdate(trace, 3000));
+        ASSERT_TRUE(first.Start());
+        ASSERT_TRUE(first.WaitUntil([&] { return WritesBegun(trace); }, 20000));
+
+        UiRunOptions options = SlowUpdate(trace);
+        options.commandLine += row.arguments;
+        const UiRunResult second = UiDriver(options).Run();
+        ASSERT_EQ(RunOutcome::Exited, second.outcome);
+        ASSERT_EQ(1u, second.messageBoxes.size());
+        EXPECT_EQ("TabletUpdateSim", second.messageBoxes[0].caption);
+        EXPECT_EQ(kAlreadyRunningText, second.messageBoxes[0].text);
+        EXPECT_EQ(MessageBoxIcon::Exclamation, second.messageBoxes[0].icon);
+        EXPECT_TRUE(second.otherWindows.empty()) << "no station, no update window";
+        EXPECT_EQ(0u, second.exitCode);
+
+        const UiRunResult run = first.Finish();
+        ASSERT_EQ(RunOutcome::Exited, run.outcome);
+        ASSERT_EQ(1u, run.messageBoxes.size());
+        EXPECT_EQ(kUpdated, run.messageBoxes[0].text);
+        EXPECT_EQ(0u, run.exitCode);
+        const std::vector<TraceLine> lines = ReadTrace(trace);
+        EXPECT_EQ(256u, Only(lines, "SetFeature").size()) << "one burst";
+        EXPECT_EQ(512u, Only(lines, "GetFeature").size());
+        EXPECT_EQ(2u, Only(lines, "GetIndexedString").size()) << "the identity and the access request";
+    }
+}
+
+// A copy killed in the middle of its writes leaves the mutex abandoned: the
+// next copy takes it over and updates the tablet whole.
+TEST(EndToEnd, ACopyStartedAfterTheFirstWasKilledRunsNormally)
+{
+    TempFolder folder;
+    const std::string killedTrace = folder.File("killed.txt");
+    UiDriver killed(SlowUpdate(killedTrace));
+    ASSERT_TRUE(killed.Start());
+    ASSERT_TRUE(killed.WaitUntil([&] { return WritesBegun(killedTrace); }, 20000));
+    const UniqueHandle held = OpenInstanceMutex();
+    ASSERT_TRUE(held) << "the running copy holds the mutex";
+    ASSERT_TRUE(KillProgram(killed));
+    EXPECT_EQ(RunOutcome::Exited, killed.Finish().outcome);
+    EXPECT_LT(Only(ReadTrace(killedTrace), "SetFeature").size(), 256u) << "killed half way";
+
+    const std::string trace = folder.File("trace.txt");
+    const UiRunResult run = RunProgram(TABLETUPDATESIM_EXE, {{"TABLETSIM_TRACE", trace}});
+    ASSERT_EQ(RunOutcome::Exited, run.outcome);
+    ASSERT_EQ(1u, run.messageBoxes.size());
+    EXPECT_EQ(kUpdated, run.messageBoxes[0].text);
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ(256u, Only(ReadTrace(trace), "SetFeature").size());
 }

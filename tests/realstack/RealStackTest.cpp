@@ -7,6 +7,7 @@
 // (DBT_DEVTYP_HANDLE) or removal queries, so the removal of an open tablet
 // is never seen here (virtualtablet/README.md has the two Wines side by side).
 
+#include "ProgramCopies.h"
 #include "RemoteDialog.h"
 #include "resource.h"
 #include "ServiceStation.h"
@@ -424,6 +425,64 @@ TEST_F(RealStack, AutoBurnOnArrivalBurnsTheFileAndShowsOk)
     ASSERT_EQ(RunOutcome::Exited, run.outcome);
     ExpectEeprom(BurnFileBytes(), m_tablet.Eeprom());
     EXPECT_EQ(256u, Only(m_tablet.Trace(), "SetFeature").size());
+}
+
+// One copy at a time, on the stack every user has. Wine runs every program
+// in one session, so "another session" is not something it can show; the
+// two copies here are in the same one.
+TEST_F(RealStack, OneCopyAtATime)
+{
+    const TabletEeprom before = ErasedWithOwnTail();
+    // A second copy while the first writes: its box, and one burst.
+    {
+        ASSERT_TRUE(m_tablet.Prepare(before));
+        ASSERT_TRUE(m_tablet.PlugIn());
+        UiRunOptions options = ProductOptions();
+        options.pressDelayMs = 3000; // the first copy outlives the second
+        UiDriver first(options);
+        ASSERT_TRUE(first.Start());
+        ASSERT_TRUE(first.WaitUntil([&] { return !Only(m_tablet.Trace(), "SetFeature").empty(); }, 20000));
+        const UiRunResult second = UiDriver(ProductOptions()).Run();
+        ASSERT_EQ(RunOutcome::Exited, second.outcome);
+        ASSERT_EQ(1u, second.messageBoxes.size());
+        EXPECT_EQ("TabletUpdate", second.messageBoxes[0].caption);
+        EXPECT_EQ(kAlreadyRunningText, second.messageBoxes[0].text);
+        EXPECT_EQ(MessageBoxIcon::Exclamation, second.messageBoxes[0].icon);
+        EXPECT_EQ(0u, second.exitCode);
+
+        const UiRunResult run = first.Finish();
+        ASSERT_EQ(RunOutcome::Exited, run.outcome);
+        ASSERT_EQ(1u, run.messageBoxes.size());
+        EXPECT_EQ(kUpdated, run.messageBoxes[0].text);
+        EXPECT_EQ(0u, run.exitCode);
+        // The whole trace is the first copy's update, in its order: the
+        // second sent nothing, not even the identity request.
+        ExpectUpdateOrder(m_tablet.Trace(), before, 8);
+        ExpectEeprom(ExpectedAfterUpdate(before), m_tablet.Eeprom());
+    }
+    // The first killed in the middle of its writes: the next copy takes
+    // over the abandoned mutex and writes the tablet whole.
+    {
+        ASSERT_TRUE(m_tablet.Prepare(before));
+        ASSERT_TRUE(m_tablet.PlugIn());
+        UiDriver killed(ProductOptions());
+        ASSERT_TRUE(killed.Start());
+        ASSERT_TRUE(killed.WaitUntil([&] { return Only(m_tablet.Trace(), "SetFeature").size() >= 40; }, 20000));
+        const UniqueHandle held = OpenInstanceMutex();
+        ASSERT_TRUE(held) << "the running copy holds the mutex";
+        ASSERT_TRUE(KillProgram(killed));
+        EXPECT_EQ(RunOutcome::Exited, killed.Finish().outcome);
+        const size_t written = Only(m_tablet.Trace(), "SetFeature").size();
+        EXPECT_LT(written, 256u) << "killed half way";
+
+        const UiRunResult run = UiDriver(ProductOptions()).Run();
+        ASSERT_EQ(RunOutcome::Exited, run.outcome);
+        ASSERT_EQ(1u, run.messageBoxes.size());
+        EXPECT_EQ(kUpdated, run.messageBoxes[0].text);
+        EXPECT_EQ(0u, run.exitCode);
+        EXPECT_EQ(written + 256, Only(m_tablet.Trace(), "SetFeature").size());
+        ExpectEeprom(ExpectedAfterUpdate(before), m_tablet.Eeprom());
+    }
 }
 
 TEST_F(RealStack, IndexedStringsGoThroughTheShimOnlyWhereTheClassDriverLacksThem)

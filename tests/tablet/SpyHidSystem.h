@@ -57,6 +57,7 @@ public:
     BOOL CloseHandle(HANDLE handle) override;
     HDEVNOTIFY RegisterDeviceNotificationA(HANDLE recipient, LPVOID filter, DWORD flags) override;
     BOOL UnregisterDeviceNotification(HDEVNOTIFY notification) override;
+    BOOL MessageBeep(UINT type) override { return m_inner.MessageBeep(type); }
     DWORD GetTickCount() override { return m_inner.GetTickCount(); }
     void Sleep(DWORD milliseconds) override { m_inner.Sleep(milliseconds); }
     BOOL QueryPerformanceCounter(LARGE_INTEGER* count) override

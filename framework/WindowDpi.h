@@ -10,7 +10,7 @@
 class CWindowDpi {
 public:
     // The DPI everything was laid out for on a 100 % display.
-    static constexpr UINT kDefault = USER_DEFAULT_SCREEN_DPI;
+    static constexpr UINT kDefault = 96;
 
     // The window's own DPI: its monitor's for a per-monitor aware window,
     // else the system DPI.

@@ -179,37 +179,25 @@ class LogPixelsOverride {
 public:
     explicit LogPixelsOverride(DWORD dpi)
     {
-        if (::RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
-                              nullptr, &m_hKey, nullptr) != ERROR_SUCCESS) {
-            m_hKey = nullptr;
-            return;
-        }
         DWORD size = sizeof(m_previous);
-        DWORD type = 0;
-        m_hadValue = ::RegQueryValueExA(m_hKey, kValue, nullptr, &type, reinterpret_cast<BYTE*>(&m_previous),
-                                        &size) == ERROR_SUCCESS &&
-                     type == REG_DWORD;
-        m_set = ::RegSetValueExA(m_hKey, kValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof(dpi)) ==
-                ERROR_SUCCESS;
+        m_hadValue = ::RegGetValueA(HKEY_CURRENT_USER, kKey, kValue, RRF_RT_REG_DWORD, nullptr, &m_previous,
+                                    &size) == ERROR_SUCCESS;
+        m_set = ::RegSetKeyValueA(HKEY_CURRENT_USER, kKey, kValue, REG_DWORD, &dpi, sizeof(dpi)) == ERROR_SUCCESS;
     }
     ~LogPixelsOverride()
     {
-        if (m_hKey == nullptr)
-            return;
         if (m_hadValue)
-            ::RegSetValueExA(m_hKey, kValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&m_previous),
-                             sizeof(m_previous));
+            ::RegSetKeyValueA(HKEY_CURRENT_USER, kKey, kValue, REG_DWORD, &m_previous, sizeof(m_previous));
         else
-            ::RegDeleteValueA(m_hKey, kValue);
-        ::RegCloseKey(m_hKey);
+            ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kKey, kValue);
     }
     LogPixelsOverride(const LogPixelsOverride&) = delete;
     LogPixelsOverride& operator=(const LogPixelsOverride&) = delete;
     bool IsSet() const { return m_set; }
 
 private:
+    static constexpr const char* kKey = "Control Panel\\Desktop";
     static constexpr const char* kValue = "LogPixels";
-    HKEY m_hKey = nullptr;
     DWORD m_previous = 0;
     bool m_hadValue = false;
     bool m_set = false;

@@ -68,6 +68,7 @@ BEGIN_MESSAGE_MAP(CUpdateDlg, CDialog)
     ON_MESSAGE(WM_TABLET_REMOVED, &CUpdateDlg::OnTabletRemoved)
     ON_MESSAGE(WM_QUERYENDSESSION, &CUpdateDlg::OnQueryEndSession)
     ON_MESSAGE(WM_ENDSESSION, &CUpdateDlg::OnEndSession)
+    ON_MESSAGE(WM_DPICHANGED, &CUpdateDlg::OnDpiChanged)
 END_MESSAGE_MAP()
 
 CUpdateDlg::CUpdateDlg(HidSystem& system, CWnd* parent)
@@ -101,6 +102,7 @@ void CUpdateDlg::DoDataExchange(CDataExchange* pDX)
 BOOL CUpdateDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
+    TakeDisplayScale();
 
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
@@ -235,16 +237,13 @@ void CUpdateDlg::EndWithMessage(const char* text, UINT icon, int result)
 void CUpdateDlg::ShowUpdateWindow(const char* line, bool withBar)
 {
     if (!m_progress.IsCreated()) {
-        RECT lineRect = {kMargin, kMargin, kWindowWidth - kMargin, kMargin + kLineHeight};
-        RECT barRect = {kMargin, kBarTop, kWindowWidth - kMargin, kBarTop + kBarHeight};
-        ::MapDialogRect(m_hWnd, &lineRect);
-        ::MapDialogRect(m_hWnd, &barRect);
-        m_progress.Create(m_hWnd, lineRect, barRect);
+        const RECT none = {0, 0, 0, 0};
+        m_progress.Create(m_hWnd, none, none);
 
         ::ShowWindow(GetDlgItem(IDOK), SW_HIDE);
         ::ShowWindow(GetDlgItem(IDC_SET), SW_HIDE);
 
-        ResizeCentred(kWindowWidth, kWindowHeight);
+        ResizeCentred(LayOutUpdateWindow());
     }
     m_progress.SetText(line);
     m_progress.ShowBar(withBar);
@@ -253,17 +252,30 @@ void CUpdateDlg::ShowUpdateWindow(const char* line, bool withBar)
     ::UpdateWindow(m_hWnd);
 }
 
-// Gives the dialog a client area of the given dialog units and centres it on
-// the work area of the screen it is on (never off its top-left corner).
-void CUpdateDlg::ResizeCentred(int widthDlu, int heightDlu)
+SIZE CUpdateDlg::LayOutUpdateWindow()
 {
-    RECT client = {0, 0, widthDlu, heightDlu};
-    ::MapDialogRect(m_hWnd, &client);
+    const CDialogUnits units(m_hWnd, DialogFont());
+    auto place = [&units](HWND control, int left, int top, int right, int bottom) {
+        const int x = units.X(left);
+        const int y = units.Y(top);
+        ::SetWindowPos(control, nullptr, x, y, units.X(right) - x, units.Y(bottom) - y,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+    };
+    place(m_progress.Line(), kMargin, kMargin, kWindowWidth - kMargin, kMargin + kLineHeight);
+    place(m_progress.Bar(), kMargin, kBarTop, kWindowWidth - kMargin, kBarTop + kBarHeight);
+    return {units.X(kWindowWidth), units.Y(kWindowHeight)};
+}
+
+// Centred on the work area of the screen it is on (never off its top-left
+// corner).
+void CUpdateDlg::ResizeCentred(SIZE client)
+{
+    RECT frame = {0, 0, client.cx, client.cy};
     const DWORD style = static_cast<DWORD>(::GetWindowLongPtrA(m_hWnd, GWL_STYLE));
     const DWORD exStyle = static_cast<DWORD>(::GetWindowLongPtrA(m_hWnd, GWL_EXSTYLE));
-    ::AdjustWindowRectEx(&client, style, FALSE, exStyle);
-    const int width = client.right - client.left;
-    const int height = client.bottom - client.top;
+    CWindowDpi::AdjustWindowRect(&frame, style, exStyle, m_nDpi);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
 
     RECT work = {0, 0, width, height};
     MONITORINFO monitor = {};

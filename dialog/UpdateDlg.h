@@ -79,6 +79,7 @@ protected:
     afx_msg LRESULT OnTabletRemoved(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnQueryEndSession(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnEndSession(WPARAM wParam, LPARAM lParam);
+    afx_msg LRESULT OnDpiChanged(WPARAM wParam, LPARAM lParam);
 
     // Appends the hex dump of image addresses 0x00..0x7F to the dump list.
     void FillDump();
@@ -97,7 +98,12 @@ private:
     // Turns the dialog into the update's own window, centred on the screen:
     // one line of text and, when `withBar`, the progress bar.
     void ShowUpdateWindow(const char* line, bool withBar);
-    void ResizeCentred(int widthDlu, int heightDlu);
+    // Places the update window's line and bar; returns the client size they need.
+    SIZE LayOutUpdateWindow();
+    // Gives the dialog this client size (pixels), centred on the work area
+    // of its monitor, or keeping its top-left corner where it is.
+    void ResizeCentred(SIZE client);
+    void ResizeInPlace(SIZE client);
     // Puts the fields' write delay in force, kept within 0..20 ms.
     void ApplyWriteDelay();
 
@@ -138,12 +144,23 @@ private:
     // bar in the panel, counting `transfers`; nothing outside the station.
     void BeginPanelProgress(const char* line, int transfers);
     void EndPanelProgress();
-    // Moves and sizes the template's controls into the station's own frame.
-    void LayOutStation();
+    // Moves and sizes the template's controls into the station's own frame;
+    // returns the client size they need.
+    SIZE LayOutStation();
     // Gives the dump a fixed-pitch font, so that its columns line up.
     void SetDumpFont();
     // Counts a burn in the station's tally and shows it; nothing outside the station.
     void CountBurn(bool verified);
+
+    // Display scale.
+    // Takes the window's DPI and the template's font as made for it.
+    void TakeDisplayScale();
+    // The dialog's font at m_nDpi: the template's as the dialog manager made
+    // it, or the one made for a DPI the window moved to.
+    HFONT DialogFont() const;
+    // Makes the dialog's font (and the dump's) for m_nDpi and gives it to
+    // every control; the old ones go once no control holds them.
+    void MakeFontsForDpi();
 
     // The last delay the field held within 1..20 ms, in force while the box
     // is checked and the field holds a refused entry.
@@ -157,7 +174,13 @@ private:
     CTabletReturn m_tabletReturn;
     CBurnTally m_tally;
     HWND m_hTallyLine = nullptr; // a child of the station, destroyed with it
-    // Outlives the dump list, which is destroyed with the dialog's window.
+    // The DPI the dialog is laid out for, and the one the template's font
+    // (m_logFontTemplate) was made for.
+    UINT m_nDpi = CWindowDpi::kDefault;
+    UINT m_nTemplateFontDpi = CWindowDpi::kDefault;
+    LOGFONTA m_logFontTemplate{};
+    // Outlive the controls, which are destroyed with the dialog's window.
+    CFont m_fontDialog; // empty until the window's DPI changes
     CFont m_fontDump;
     // After m_eeprom, so that it lets go of the eeprom before that goes.
     CUpdateProgress m_progress;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -40,12 +41,15 @@ constexpr int kMinFrameWidth = 460;
 const BYTE kWidestDumpRow[PanelText::kDumpRowBytes] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 const char kLongestTally[] = "Burned and verified: 99999   Failed: 99999   Last: Error!! at 00:00:00";
 
-// A device context of one control with its own font selected.
+// A device context of one control with its own font selected, or the one given.
 class ControlDC {
 public:
-    explicit ControlDC(HWND control) : m_hWnd(control), m_hDC(::GetDC(control))
+    explicit ControlDC(HWND control)
+        : ControlDC(control, reinterpret_cast<HFONT>(::SendMessageA(control, WM_GETFONT, 0, 0)))
     {
-        const HFONT font = reinterpret_cast<HFONT>(::SendMessageA(control, WM_GETFONT, 0, 0));
+    }
+    ControlDC(HWND control, HFONT font) : m_hWnd(control), m_hDC(::GetDC(control))
+    {
         if (m_hDC != nullptr && font != nullptr)
             m_hOldFont = ::SelectObject(m_hDC, font);
     }
@@ -81,23 +85,13 @@ private:
     HGDIOBJ m_hOldFont = nullptr;
 };
 
-// The dialog's units in pixels, from its font.
-struct DialogUnits {
-    explicit DialogUnits(HWND dialog)
-    {
-        RECT units = {0, 0, 400, 800};
-        ::MapDialogRect(dialog, &units);
-        perHundredX = units.right;
-        perHundredY = units.bottom;
-    }
-    int X(int dlu) const { return ::MulDiv(dlu, perHundredX, 400); }
-    int Y(int dlu) const { return ::MulDiv(dlu, perHundredY, 800); }
-    // The dialog units that cover `pixels`, rounded up.
-    int FromX(int pixels) const { return (pixels * 400 + perHundredX - 1) / perHundredX; }
-    int FromY(int pixels) const { return (pixels * 800 + perHundredY - 1) / perHundredY; }
-
-    int perHundredX = 0;
-    int perHundredY = 0;
+// What the layout measures by: the dialog's units in its font, and the
+// system measures at the window's DPI (a check box's box, a scroll bar and
+// the edges grow with it).
+struct Scale {
+    CDialogUnits units;
+    UINT dpi;
+    int Metric(int index) const { return CWindowDpi::SystemMetric(index, dpi); }
 };
 
 bool IsClass(HWND control, const char* name)
@@ -109,8 +103,9 @@ bool IsClass(HWND control, const char* name)
 
 // The pixels a control's caption needs: a push button's text with a margin
 // of about one character each side, a check box's text after its box.
-int CaptionWidth(HWND control, const DialogUnits& units)
+int CaptionWidth(HWND control, const Scale& scale)
 {
+    const CDialogUnits& units = scale.units;
     const std::string text = AfxGetWindowText(control);
     if (text.empty())
         return 0;
@@ -121,8 +116,8 @@ int CaptionWidth(HWND control, const DialogUnits& units)
     const LONG_PTR type = ::GetWindowLongPtrA(control, GWL_STYLE) & BS_TYPEMASK;
     if (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_3STATE || type == BS_AUTO3STATE ||
         type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON)
-        return ::GetSystemMetrics(SM_CXMENUCHECK) + units.X(kPairGap) + textWidth + units.X(2);
-    return textWidth + 2 * units.X(4) + 2 * ::GetSystemMetrics(SM_CXEDGE);
+        return scale.Metric(SM_CXMENUCHECK) + units.X(kPairGap) + textWidth + units.X(2);
+    return textWidth + 2 * units.X(4) + 2 * scale.Metric(SM_CXEDGE);
 }
 
 // The static text the template gives no id of its own, by its caption.
@@ -147,14 +142,14 @@ struct Cell {
 // marked to fill takes the width the others leave up to `right`.
 class Row {
 public:
-    explicit Row(const DialogUnits& units) : m_units(units) {}
+    explicit Row(const Scale& scale) : m_scale(scale), m_units(scale.units) {}
 
     Row& Add(HWND control, int gapBefore, int minWidthDlu, int heightDlu, bool fill = false)
     {
         if (control == nullptr)
             return *this;
         Cell cell{control, gapBefore, m_units.X(minWidthDlu), m_units.Y(heightDlu), fill};
-        cell.width = std::max(cell.width, CaptionWidth(control, m_units));
+        cell.width = std::max(cell.width, CaptionWidth(control, m_scale));
         m_cells.push_back(cell);
         return *this;
     }
@@ -207,7 +202,8 @@ public:
     }
 
 private:
-    const DialogUnits& m_units;
+    const Scale& m_scale;
+    const CDialogUnits& m_units;
     std::vector<Cell> m_cells;
 };
 
@@ -239,7 +235,7 @@ void CUpdateDlg::StartServiceMode()
     }
 
     SetDumpFont();
-    LayOutStation();
+    ResizeCentred(LayOutStation());
 
     FillPickers();
     ApplyWriteDelay();
@@ -251,7 +247,8 @@ void CUpdateDlg::StartServiceMode()
 
 // The dialog's own font is proportional, so the dump's columns would line up
 // only while every byte is the same. A fixed-pitch face of the same height,
-// or the system's fixed font where none can be made.
+// or the system's fixed font where none can be made. Made anew for each DPI,
+// from the dialog's font for it.
 void CUpdateDlg::SetDumpFont()
 {
     const HWND dump = GetDlgItem(IDC_DUMP_LIST);
@@ -259,7 +256,7 @@ void CUpdateDlg::SetDumpFont()
         return;
     TEXTMETRICA dialogFont{};
     {
-        const ControlDC dc(dump);
+        const ControlDC dc(dump, DialogFont());
         dialogFont = dc.Metrics();
     }
     LOGFONTA wanted{};
@@ -271,8 +268,11 @@ void CUpdateDlg::SetDumpFont()
     wanted.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
     std::strncpy(wanted.lfFaceName, "Courier New", LF_FACESIZE - 1);
 
-    if (m_fontDump.CreateFontIndirect(wanted)) {
-        ::SendMessageA(dump, WM_SETFONT, reinterpret_cast<WPARAM>(m_fontDump.GetSafeHandle()), FALSE);
+    // The font the dump holds goes only once it holds the new one.
+    CFont font;
+    if (font.CreateFontIndirect(wanted)) {
+        ::SendMessageA(dump, WM_SETFONT, reinterpret_cast<WPARAM>(font.GetSafeHandle()), FALSE);
+        m_fontDump = std::move(font);
         // TMPF_FIXED_PITCH set means variable pitch (the name says the opposite).
         const ControlDC dc(dump);
         if ((dc.Metrics().tmPitchAndFamily & TMPF_FIXED_PITCH) == 0)
@@ -282,37 +282,38 @@ void CUpdateDlg::SetDumpFont()
     m_fontDump.DeleteObject();
 }
 
-void CUpdateDlg::LayOutStation()
+SIZE CUpdateDlg::LayOutStation()
 {
-    const DialogUnits units(m_hWnd);
+    const Scale scale{CDialogUnits(m_hWnd, DialogFont()), m_nDpi};
+    const CDialogUnits& units = scale.units;
     auto item = [this](int id) { return GetDlgItem(id); };
 
     // One byte: where, what, and the two commands; then what they read.
-    Row single(units);
+    Row single(scale);
     single.Add(FindLabel(m_hWnd, "Address"), 0, 0, 8)
         .AddCombo(item(IDC_ADDRESS), kPairGap)
         .Add(FindLabel(m_hWnd, "SetValue"), kGroupGap, 0, 8)
         .AddCombo(item(IDC_SET_VALUE), kPairGap)
         .Add(item(IDC_GET), kGroupGap, kButtonWidth, kButtonHeight)
         .Add(item(IDC_SET), kGap, kButtonWidth, kButtonHeight);
-    Row readAndDelay(units);
+    Row readAndDelay(scale);
     readAndDelay.Add(FindLabel(m_hWnd, "DataRead"), 0, 0, 8)
         .Add(item(IDC_DATA_READ), kPairGap, kDataReadWidth, 8)
         .Add(item(IDC_WRITE_DELAY), kGroupGap, 0, kCheckHeight)
         .Add(item(IDC_WRITE_DELAY_MS), kPairGap, kDelayFieldWidth, kDelayFieldHeight);
     // The whole image: with the tablet, with a file.
-    Row image(units);
+    Row image(scale);
     image.Add(item(IDC_GET_ALL), 0, kButtonWidth, kButtonHeight)
         .Add(item(IDC_SET_ALL), kGap, kButtonWidth, kButtonHeight)
         .Add(item(IDC_LOAD), kGroupGap, kButtonWidth, kButtonHeight)
         .Add(item(IDC_SAVE), kGap, kButtonWidth, kButtonHeight);
-    Row progress(units);
+    Row progress(scale);
     progress.Add(m_progress.Line(), 0, kProgressLineWidth, kProgressHeight)
         .Add(m_progress.Bar(), kGap, 0, kProgressHeight, true);
     // Auto-burn and what it did, the tally, and the way out.
-    Row autoBurn(units);
+    Row autoBurn(scale);
     autoBurn.Add(item(IDC_AUTO_BURN), 0, 0, kCheckHeight).Add(item(IDC_AUTO_BURN_FILE), kPairGap, 0, 8, true);
-    Row outcome(units);
+    Row outcome(scale);
     outcome.Add(item(IDC_RESULT), 0, kResultWidth, 8);
     if (m_hTallyLine != nullptr) {
         const ControlDC dc(m_hTallyLine);
@@ -326,12 +327,12 @@ void CUpdateDlg::LayOutStation()
     int dumpHeight = 0;
     if (dump != nullptr) {
         const ControlDC dc(dump);
-        const int border = 2 * ::GetSystemMetrics(SM_CXEDGE);
-        dumpWidth = dc.Extent(PanelText::DumpLine(0x78, kWidestDumpRow)).cx + ::GetSystemMetrics(SM_CXVSCROLL) +
+        const int border = 2 * scale.Metric(SM_CXEDGE);
+        dumpWidth = dc.Extent(PanelText::DumpLine(0x78, kWidestDumpRow)).cx + scale.Metric(SM_CXVSCROLL) +
                     border + units.X(2);
         const int itemHeight = static_cast<int>(::SendMessageA(dump, LB_GETITEMHEIGHT, 0, 0));
         dumpHeight = static_cast<int>(PanelText::kDumpRows) * std::max(itemHeight, 1) +
-                     2 * ::GetSystemMetrics(SM_CYEDGE) + units.Y(2);
+                     2 * scale.Metric(SM_CYEDGE) + units.Y(2);
     }
 
     const int margin = units.X(kMargin);
@@ -354,7 +355,7 @@ void CUpdateDlg::LayOutStation()
     y = autoBurn.Place(left, y, right, after) + units.Y(kRowGap);
     y = outcome.Place(left, y, right, after) + units.Y(kMargin);
 
-    ResizeCentred(units.FromX(right + margin), units.FromY(y));
+    return {right + margin, y};
 }
 
 void CUpdateDlg::CountBurn(bool verified)

@@ -6,6 +6,7 @@
 #include "ComboBox.h"
 #include "DataExchange.h"
 #include "Dialog.h"
+#include "DialogUnits.h"
 #include "FileDialog.h"
 #include "Font.h"
 #include "ListBox.h"
@@ -14,4 +15,5 @@
 #include "PaintDC.h"
 #include "WaitCursor.h"
 #include "WinApp.h"
+#include "WindowDpi.h"
 #include "Wnd.h"

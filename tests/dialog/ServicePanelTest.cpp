@@ -15,9 +15,11 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <atomic>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -94,6 +96,159 @@ SIZE TextExtent(HWND control, const std::string& text, TEXTMETRICA* metrics = nu
     ::SelectObject(dc, old);
     ::ReleaseDC(control, dc);
     return size;
+}
+
+// The station's layout checks at the DPI it is laid out for: every control
+// inside the frame and clear of the others, whole captions, the dump's
+// columns aligned and its 16 rows visible.
+void ExpectCleanLayout(CUpdateDlg& dlg, UINT dpi)
+{
+    const std::vector<Placed> controls = VisibleControls(dlg);
+    EXPECT_EQ(21u, controls.size()) << "the template's 19, the progress line and the tally";
+    RECT client;
+    dlg.GetClientRect(&client);
+    for (size_t i = 0; i < controls.size(); ++i) {
+        const Placed& a = controls[i];
+        SCOPED_TRACE(a.name);
+        EXPECT_TRUE(a.rect.left >= 0 && a.rect.top >= 0 && a.rect.right <= client.right &&
+                    a.rect.bottom <= client.bottom)
+            << "inside the frame";
+        for (size_t j = i + 1; j < controls.size(); ++j) {
+            RECT overlap;
+            EXPECT_FALSE(::IntersectRect(&overlap, &a.rect, &controls[j].rect)) << "overlaps " << controls[j].name;
+        }
+
+        // A caption fits beside a check box's box, or inside a push
+        // button's edges, both as large as the DPI makes them.
+        char className[16] = {};
+        ::GetClassNameA(a.hWnd, className, sizeof(className));
+        const std::string caption = AfxGetWindowText(a.hWnd);
+        if (::lstrcmpiA(className, "Button") != 0 || caption.empty())
+            continue;
+        const LONG_PTR type = ::GetWindowLongPtrA(a.hWnd, GWL_STYLE) & BS_TYPEMASK;
+        const bool checkBox = type == BS_AUTOCHECKBOX || type == BS_CHECKBOX;
+        const int room = (a.rect.right - a.rect.left) -
+                         (checkBox ? CWindowDpi::SystemMetric(SM_CXMENUCHECK, dpi) + 2
+                                   : 4 * CWindowDpi::SystemMetric(SM_CXEDGE, dpi));
+        EXPECT_LE(TextExtent(a.hWnd, caption).cx, room) << "the caption is cut";
+    }
+
+    // Bit clear means fixed pitch (the flag's name says the opposite).
+    const HWND dump = dlg.GetDlgItem(IDC_DUMP_LIST);
+    TEXTMETRICA metrics{};
+    const SIZE narrow = TextExtent(dump, "iiii11..", &metrics);
+    EXPECT_EQ(0, metrics.tmPitchAndFamily & TMPF_FIXED_PITCH) << "a fixed-pitch font";
+    EXPECT_EQ(narrow.cx, TextExtent(dump, "WWWW00MM").cx) << "every character as wide";
+    RECT list;
+    ::GetClientRect(dump, &list);
+    const std::vector<std::string> lines = DumpLines(dlg);
+    ASSERT_EQ(16u, lines.size());
+    for (const std::string& line : lines)
+        EXPECT_LE(TextExtent(dump, line).cx, list.right) << line;
+    EXPECT_GE(list.bottom, 16 * static_cast<int>(::SendMessageA(dump, LB_GETITEMHEIGHT, 0, 0)))
+        << "all 16 rows without scrolling";
+}
+
+int FontHeight(HWND control)
+{
+    TEXTMETRICA metrics{};
+    TextExtent(control, "A", &metrics);
+    return metrics.tmHeight;
+}
+
+bool UnderWine()
+{
+    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// Set in a child process of the layout test: the DPI its parent set for it.
+UINT DpiSetByParent()
+{
+    char value[16] = {};
+    if (::GetEnvironmentVariableA("TABLETUPDATE_TEST_DPI", value, sizeof(value)) == 0)
+        return 0;
+    return static_cast<UINT>(std::strtoul(value, nullptr, 10));
+}
+
+// Wine takes its one DPI for every monitor from LogPixels, read when a
+// process starts (HKCU's value before HKLM's); a process already running
+// keeps the DPI it started with. So a DPI is tried in a child process
+// started while the value is set, and the value put back as it was. Only
+// the suite's own prefix (dialog_dpi_tests) may be changed: the others share
+// theirs, and a process of theirs starting meanwhile would take the DPI.
+// Windows reads LogPixels only when the user logs on; there nothing is set.
+class LogPixelsOverride {
+public:
+    explicit LogPixelsOverride(DWORD dpi)
+    {
+        DWORD size = sizeof(m_previous);
+        m_hadValue = ::RegGetValueA(HKEY_CURRENT_USER, kKey, kValue, RRF_RT_REG_DWORD, nullptr, &m_previous,
+                                    &size) == ERROR_SUCCESS;
+        m_set = ::RegSetKeyValueA(HKEY_CURRENT_USER, kKey, kValue, REG_DWORD, &dpi, sizeof(dpi)) == ERROR_SUCCESS;
+    }
+    ~LogPixelsOverride()
+    {
+        if (m_hadValue)
+            ::RegSetKeyValueA(HKEY_CURRENT_USER, kKey, kValue, REG_DWORD, &m_previous, sizeof(m_previous));
+        else
+            ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kKey, kValue);
+    }
+    LogPixelsOverride(const LogPixelsOverride&) = delete;
+    LogPixelsOverride& operator=(const LogPixelsOverride&) = delete;
+    bool IsSet() const { return m_set; }
+
+private:
+    static constexpr const char* kKey = "Control Panel\\Desktop";
+    static constexpr const char* kValue = "LogPixels";
+    DWORD m_previous = 0;
+    bool m_hadValue = false;
+    bool m_set = false;
+};
+
+// Runs this test again in a child process; its exit code (-1 when it could
+// not run) and its output, which is shown only when it failed, so that the
+// suite's counts are this process's.
+int RunLayoutTestAt(UINT dpi, std::string& output)
+{
+    char exe[MAX_PATH] = {};
+    if (::GetModuleFileNameA(nullptr, exe, MAX_PATH) == 0)
+        return -1;
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    std::string command = std::string("\"") + exe + "\" --gtest_color=no --gtest_filter=" +
+                          test->test_suite_name() + "." + test->name();
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!::CreatePipe(&readEnd, &writeEnd, &inheritable, 0))
+        return -1;
+    ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    PROCESS_INFORMATION process{};
+    ::SetEnvironmentVariableA("TABLETUPDATE_TEST_DPI", std::to_string(dpi).c_str());
+    const BOOL started =
+        ::CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    ::SetEnvironmentVariableA("TABLETUPDATE_TEST_DPI", nullptr);
+    // Only the child holds the write end now: the reads end when it does.
+    ::CloseHandle(writeEnd);
+    DWORD code = static_cast<DWORD>(-1);
+    if (started) {
+        char chunk[4096];
+        DWORD got = 0;
+        while (::ReadFile(readEnd, chunk, sizeof(chunk), &got, nullptr) && got > 0)
+            output.append(chunk, got);
+        if (::WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
+            ::GetExitCodeProcess(process.hProcess, &code);
+        ::CloseHandle(process.hThread);
+        ::CloseHandle(process.hProcess);
+    }
+    ::CloseHandle(readEnd);
+    return static_cast<int>(code);
 }
 
 // "Burned and verified: 1   Failed: 0   Last: OK! at 14:03:07", the time any.
@@ -663,54 +818,29 @@ TEST(ServicePanel, TheLongCommandsShowTheirProgressInThePanelAndTakeNoInput)
 // The station as the operator sees it: the controls side by side, none on top
 // of another, every caption whole, and the dump in a fixed-pitch font whose
 // lines fit the list.
+// At the display's DPI in this process, and again after Windows says the
+// window moved to a monitor of half as much again (96 to 144 on a 100 %
+// display). Wine 8.0 has one DPI for every monitor and never sends
+// WM_DPICHANGED, so the test sends it, with a suggested rectangle scaled as
+// Windows scales it; the controls then draw at Wine's own DPI, which only
+// makes the system measures (box, scroll bar) smaller than laid out for.
+// Then the DPIs of 100 % to 200 % displays, each in a process of its own
+// (see LogPixelsOverride): under Wine in the suite's own prefix only.
 TEST(ServicePanel, TheStationIsLaidOutCleanly)
 {
+    const UINT setByParent = DpiSetByParent();
+    UINT started = 0;
     SimHidSystem sim;
     sim.AddDevice(SimDeviceConfig{});
-    RunServiceDialog(sim, [](SimHidSystem&, CUpdateDlg& dlg, MessageBoxWatcher&) {
-        const std::vector<Placed> controls = VisibleControls(dlg);
-        EXPECT_EQ(21u, controls.size()) << "the template's 19, the progress line and the tally";
-        RECT client;
-        dlg.GetClientRect(&client);
-        for (size_t i = 0; i < controls.size(); ++i) {
-            const Placed& a = controls[i];
-            SCOPED_TRACE(a.name);
-            EXPECT_TRUE(a.rect.left >= 0 && a.rect.top >= 0 && a.rect.right <= client.right &&
-                        a.rect.bottom <= client.bottom)
-                << "inside the frame";
-            for (size_t j = i + 1; j < controls.size(); ++j) {
-                RECT overlap;
-                EXPECT_FALSE(::IntersectRect(&overlap, &a.rect, &controls[j].rect)) << "overlaps " << controls[j].name;
-            }
-
-            // A caption fits beside a check box's box, or inside a push
-            // button's edges.
-            char className[16] = {};
-            ::GetClassNameA(a.hWnd, className, sizeof(className));
-            const std::string caption = AfxGetWindowText(a.hWnd);
-            if (::lstrcmpiA(className, "Button") != 0 || caption.empty())
-                continue;
-            const LONG_PTR type = ::GetWindowLongPtrA(a.hWnd, GWL_STYLE) & BS_TYPEMASK;
-            const bool checkBox = type == BS_AUTOCHECKBOX || type == BS_CHECKBOX;
-            const int room = (a.rect.right - a.rect.left) -
-                             (checkBox ? ::GetSystemMetrics(SM_CXMENUCHECK) + 2 : 4 * ::GetSystemMetrics(SM_CXEDGE));
-            EXPECT_LE(TextExtent(a.hWnd, caption).cx, room) << "the caption is cut";
+    RunServiceDialog(sim, [&](SimHidSystem&, CUpdateDlg& dlg, MessageBoxWatcher&) {
+        started = CWindowDpi::ForWindow(dlg.m_hWnd);
+        if (setByParent != 0) {
+            ASSERT_EQ(setByParent, started) << "the DPI set for this process";
         }
-
-        // Bit clear means fixed pitch (the flag's name says the opposite).
-        const HWND dump = dlg.GetDlgItem(IDC_DUMP_LIST);
-        TEXTMETRICA metrics{};
-        const SIZE narrow = TextExtent(dump, "iiii11..", &metrics);
-        EXPECT_EQ(0, metrics.tmPitchAndFamily & TMPF_FIXED_PITCH) << "a fixed-pitch font";
-        EXPECT_EQ(narrow.cx, TextExtent(dump, "WWWW00MM").cx) << "every character as wide";
-        RECT list;
-        ::GetClientRect(dump, &list);
-        const std::vector<std::string> lines = DumpLines(dlg);
-        ASSERT_EQ(16u, lines.size());
-        for (const std::string& line : lines)
-            EXPECT_LE(TextExtent(dump, line).cx, list.right) << line;
-        EXPECT_GE(list.bottom, 16 * static_cast<int>(::SendMessageA(dump, LB_GETITEMHEIGHT, 0, 0)))
-            << "all 16 rows without scrolling";
+        {
+            SCOPED_TRACE(testing::Message() << "at " << started << " DPI, as started");
+            ExpectCleanLayout(dlg, started);
+        }
 
         // Tab follows the rows: each stop right of the one before it, or below it.
         const HWND first = ::GetNextDlgTabItem(dlg.m_hWnd, nullptr, FALSE);
@@ -731,7 +861,51 @@ TEST(ServicePanel, TheStationIsLaidOutCleanly)
         EXPECT_GE(stops, 12);
 
         ExpectTally(dlg, "Burned and verified: 0   Failed: 0", "");
+        if (setByParent != 0)
+            return;
+
+        const UINT moved = started * 3 / 2;
+        SCOPED_TRACE(testing::Message() << "moved from " << started << " to " << moved << " DPI");
+        const HWND getAll = dlg.GetDlgItem(IDC_GET_ALL);
+        const HWND dump = dlg.GetDlgItem(IDC_DUMP_LIST);
+        const int buttonFont = FontHeight(getAll);
+        const int dumpFont = FontHeight(dump);
+        RECT before;
+        ::GetWindowRect(dlg.m_hWnd, &before);
+        RECT suggested = {before.left + 10, before.top + 10,
+                          before.left + 10 + ::MulDiv(before.right - before.left, moved, started),
+                          before.top + 10 + ::MulDiv(before.bottom - before.top, moved, started)};
+        EXPECT_EQ(0, ::SendMessageA(dlg.m_hWnd, WM_DPICHANGED, MAKEWPARAM(moved, moved),
+                                    reinterpret_cast<LPARAM>(&suggested)));
+        RECT after;
+        ::GetWindowRect(dlg.m_hWnd, &after);
+        EXPECT_EQ(suggested.left, after.left) << "at the suggested rectangle";
+        EXPECT_EQ(suggested.top, after.top) << "at the suggested rectangle";
+        // Half as large again, give or take the rounding of a font's height.
+        for (const auto& font : {std::make_pair(buttonFont, FontHeight(getAll)),
+                                 std::make_pair(dumpFont, FontHeight(dump))}) {
+            EXPECT_GE(font.second * 10, font.first * 13) << font.first << " -> " << font.second;
+            EXPECT_LE(font.second * 10, font.first * 17) << font.first << " -> " << font.second;
+        }
+        ExpectCleanLayout(dlg, moved);
     });
+    if (setByParent != 0)
+        return;
+
+    const bool ownPrefix = UnderWine() && ::GetEnvironmentVariableA("TABLETUPDATE_DPI_PREFIX", nullptr, 0) != 0;
+    for (const UINT dpi : {96u, 120u, 144u, 192u}) {
+        SCOPED_TRACE(testing::Message() << "at " << dpi << " DPI, in a process of its own");
+        if (dpi == started)
+            continue; // laid out above
+        if (!ownPrefix) {
+            std::printf("note: the station at %u DPI is tried in dialog_dpi_tests, under Wine\n", dpi);
+            continue;
+        }
+        const LogPixelsOverride logPixels(dpi);
+        ASSERT_TRUE(logPixels.IsSet());
+        std::string output;
+        EXPECT_EQ(0, RunLayoutTestAt(dpi, output)) << output;
+    }
 }
 
 // The tally counts the burns since the station opened, each with its verdict;

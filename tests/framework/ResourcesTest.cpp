@@ -124,6 +124,33 @@ TEST(Resources, ManifestRunsAsInvoker)
               std::string::npos);
 }
 
+// The DPI settings as Windows reads them from the process's activation
+// context, each in its own namespace (a setting in the wrong one is not
+// there at all). Wine 8.0 runs every process per-monitor aware whatever the
+// manifest says, so only this shows that Windows will be told.
+TEST(Resources, ManifestDeclaresPerMonitorDpiAwareness)
+{
+    using QueryFn = BOOL(WINAPI*)(DWORD, HANDLE, PCWSTR, PCWSTR, PWSTR, SIZE_T, SIZE_T*);
+    const auto query = reinterpret_cast<QueryFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "QueryActCtxSettingsW")));
+    ASSERT_NE(nullptr, query);
+    const struct {
+        const wchar_t* space;
+        const wchar_t* name;
+        const wchar_t* value;
+    } rows[] = {
+        {L"http://schemas.microsoft.com/SMI/2005/WindowsSettings", L"dpiAware", L"true"},
+        {L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness", L"PerMonitorV2"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.name);
+        wchar_t value[64] = {};
+        SIZE_T written = 0;
+        ASSERT_TRUE(query(0, nullptr, row.space, row.name, value, 64, &written)) << ::GetLastError();
+        EXPECT_EQ(std::wstring(row.value), std::wstring(value));
+    }
+}
+
 // A title string (id 0xE000, in string block 0xE000 / 16 + 1) would caption
 // the message boxes instead of the executable's name.
 TEST(Resources, NoApplicationTitleString)

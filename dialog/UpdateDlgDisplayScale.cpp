@@ -4,6 +4,9 @@
 
 #include "UpdateDlg.h"
 
+#include "ControlDC.h"
+
+#include <cstring>
 #include <utility>
 
 // The dialog manager made the template's font for the DPI the dialog was
@@ -11,6 +14,13 @@
 // per-monitor aware (the dialog manager scales dialogs created there), the
 // system DPI otherwise. Later DPIs scale that font, never a scaled one, so
 // that moving back and forth does not drift by rounding.
+//
+// The template's face is "System", which on Windows is a raster font: one
+// size, whatever height is asked of it, so no DPI makes it larger (Wine 10.0
+// does the same; Wine 8.0 gives a face that scales). Such a font is not
+// scaled but stood in for by the shell's dialog face at the raster font's
+// own cell height and weight, which are made for the system DPI; the stand-
+// in is used wherever the window's DPI is another, from the start.
 void CUpdateDlg::TakeDisplayScale()
 {
     m_nDpi = CWindowDpi::ForWindow(m_hWnd);
@@ -18,6 +28,28 @@ void CUpdateDlg::TakeDisplayScale()
     const HGDIOBJ font = reinterpret_cast<HGDIOBJ>(::SendMessageA(m_hWnd, WM_GETFONT, 0, 0));
     if (font == nullptr || ::GetObjectA(font, sizeof(m_logFontTemplate), &m_logFontTemplate) == 0)
         m_logFontTemplate = LOGFONTA{};
+    if (font != nullptr && m_logFontTemplate.lfHeight != 0) {
+        TEXTMETRICA metrics{};
+        {
+            const ControlDC dc(m_hWnd, static_cast<HFONT>(font));
+            metrics = dc.Metrics();
+        }
+        const bool scales = (metrics.tmPitchAndFamily & (TMPF_VECTOR | TMPF_TRUETYPE)) != 0;
+        if (!scales && metrics.tmHeight > 0) {
+            LOGFONTA standIn{};
+            standIn.lfHeight = metrics.tmHeight; // positive: the cell height
+            standIn.lfWeight = metrics.tmWeight;
+            standIn.lfCharSet = DEFAULT_CHARSET;
+            standIn.lfOutPrecision = OUT_TT_PRECIS;
+            standIn.lfQuality = DEFAULT_QUALITY;
+            standIn.lfPitchAndFamily = VARIABLE_PITCH | FF_SWISS;
+            std::strncpy(standIn.lfFaceName, "MS Shell Dlg 2", LF_FACESIZE - 1);
+            m_logFontTemplate = standIn;
+            m_nTemplateFontDpi = CWindowDpi::ForSystem();
+            if (m_nTemplateFontDpi != m_nDpi)
+                MakeFontsForDpi();
+        }
+    }
     // Left to itself, the dialog manager would answer a DPI change (per-
     // monitor v2) by placing every control where the template has it, which
     // is not where either face puts them. Windows before 10 1703 have no such

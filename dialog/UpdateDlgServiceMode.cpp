@@ -3,6 +3,7 @@
 
 #include "UpdateDlg.h"
 
+#include "ControlDC.h"
 #include "PanelText.h"
 
 #include <algorithm>
@@ -40,50 +41,6 @@ constexpr int kMinFrameWidth = 460;
 // their controls by.
 const BYTE kWidestDumpRow[PanelText::kDumpRowBytes] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 const char kLongestTally[] = "Burned and verified: 99999   Failed: 99999   Last: Error!! at 00:00:00";
-
-// A device context of one control with its own font selected, or the one given.
-class ControlDC {
-public:
-    explicit ControlDC(HWND control)
-        : ControlDC(control, reinterpret_cast<HFONT>(::SendMessageA(control, WM_GETFONT, 0, 0)))
-    {
-    }
-    ControlDC(HWND control, HFONT font) : m_hWnd(control), m_hDC(::GetDC(control))
-    {
-        if (m_hDC != nullptr && font != nullptr)
-            m_hOldFont = ::SelectObject(m_hDC, font);
-    }
-    ~ControlDC()
-    {
-        if (m_hDC == nullptr)
-            return;
-        if (m_hOldFont != nullptr)
-            ::SelectObject(m_hDC, m_hOldFont);
-        ::ReleaseDC(m_hWnd, m_hDC);
-    }
-    ControlDC(const ControlDC&) = delete;
-    ControlDC& operator=(const ControlDC&) = delete;
-
-    SIZE Extent(const std::string& text) const
-    {
-        SIZE size{};
-        if (m_hDC != nullptr)
-            ::GetTextExtentPoint32A(m_hDC, text.c_str(), static_cast<int>(text.size()), &size);
-        return size;
-    }
-    TEXTMETRICA Metrics() const
-    {
-        TEXTMETRICA metrics{};
-        if (m_hDC != nullptr)
-            ::GetTextMetricsA(m_hDC, &metrics);
-        return metrics;
-    }
-
-private:
-    HWND m_hWnd;
-    HDC m_hDC;
-    HGDIOBJ m_hOldFont = nullptr;
-};
 
 // What the layout measures by: the dialog's units in its font, and the
 // system measures at the window's DPI (a check box's box, a scroll bar and

@@ -443,12 +443,7 @@ TEST_F(RealStack, OneCopyAtATime)
         ASSERT_TRUE(first.Start());
         ASSERT_TRUE(first.WaitUntil([&] { return !Only(m_tablet.Trace(), "SetFeature").empty(); }, 20000));
         const UiRunResult second = UiDriver(ProductOptions()).Run();
-        ASSERT_EQ(RunOutcome::Exited, second.outcome);
-        ASSERT_EQ(1u, second.messageBoxes.size());
-        EXPECT_EQ("TabletUpdate", second.messageBoxes[0].caption);
-        EXPECT_EQ(kAlreadyRunningText, second.messageBoxes[0].text);
-        EXPECT_EQ(MessageBoxIcon::Exclamation, second.messageBoxes[0].icon);
-        EXPECT_EQ(0u, second.exitCode);
+        ExpectAlreadyRunning(second, "TabletUpdate");
 
         const UiRunResult run = first.Finish();
         ASSERT_EQ(RunOutcome::Exited, run.outcome);

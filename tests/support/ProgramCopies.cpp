@@ -2,6 +2,8 @@
 
 #include "SingleInstance.h"
 
+#include <gtest/gtest.h>
+
 #include <sddl.h>
 
 #include <memory>
@@ -48,4 +50,14 @@ UniqueHandle SquatGlobalName()
     if (::GetLastError() == ERROR_ALREADY_EXISTS)
         return UniqueHandle();
     return squatter;
+}
+
+void ExpectAlreadyRunning(const UiRunResult& second, const char* caption)
+{
+    ASSERT_EQ(RunOutcome::Exited, second.outcome);
+    ASSERT_EQ(1u, second.messageBoxes.size());
+    EXPECT_EQ(caption, second.messageBoxes[0].caption);
+    EXPECT_EQ(kAlreadyRunningText, second.messageBoxes[0].text);
+    EXPECT_EQ(MessageBoxIcon::Exclamation, second.messageBoxes[0].icon);
+    EXPECT_EQ(0u, second.exitCode);
 }

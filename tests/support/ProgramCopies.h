@@ -10,6 +10,10 @@
 
 extern const char kAlreadyRunningText[];
 
+// A second copy's run, as it must end: its one box, in the program's own
+// words and under its caption, and exit code 0.
+void ExpectAlreadyRunning(const UiRunResult& second, const char* caption);
+
 // TerminateProcess, as Task Manager's "End task" on a program that does not
 // answer: none of the program's own clean-up runs. True once it has ended.
 bool KillProgram(const UiDriver& driver);

@@ -36,3 +36,11 @@ std::string FormatMessageBoxLine(const SeenMessageBox& box)
     return "MessageBox caption=\"" + EscapeReportText(box.caption) + "\" icon=" + MessageBoxIconName(box.icon) +
            " text=\"" + EscapeReportText(box.text) + "\"";
 }
+
+std::string FormatMessageBoxLines(const std::vector<SeenMessageBox>& boxes)
+{
+    std::string lines;
+    for (const SeenMessageBox& box : boxes)
+        lines += "\n  " + FormatMessageBoxLine(box);
+    return lines;
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "UiDriver.h"
 
@@ -11,3 +12,6 @@ std::string EscapeReportText(const std::string& text);
 
 // MessageBox caption="..." icon=... text="..."
 std::string FormatMessageBoxLine(const SeenMessageBox& box);
+
+// Each box on a line of its own, for a test's failure message.
+std::string FormatMessageBoxLines(const std::vector<SeenMessageBox>& boxes);

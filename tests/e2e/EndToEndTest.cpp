@@ -1,6 +1,7 @@
 // TabletUpdate.exe and TabletUpdateSim.exe started as a user would start
 // them; their message boxes are read and answered from outside.
 
+#include "MessageBoxReport.h"
 #include "ProgramCopies.h"
 #include "RemoteDialog.h"
 #include "resource.h"
@@ -186,7 +187,8 @@ void OpenAndCloseStation(const char* exe, bool holdShift, bool tabletOpen)
     const UiRunResult run = driver.Finish();
     ASSERT_EQ(RunOutcome::Exited, run.outcome) << where;
     EXPECT_EQ(0u, run.exitCode) << where;
-    EXPECT_TRUE(run.messageBoxes.empty()) << where << ": no one-shot update, no box";
+    EXPECT_TRUE(run.messageBoxes.empty())
+        << where << ": no one-shot update, no box" << FormatMessageBoxLines(run.messageBoxes);
     if (tabletOpen) {
         const std::vector<TraceLine> lines = ReadTrace(trace);
         EXPECT_EQ(0u, Only(lines, "SetFeature").size()) << where;
@@ -245,7 +247,7 @@ TEST(EndToEnd, AnOperatorReadsTheTabletThenBurnsAFileWithLoadAndSetAll)
     const UiRunResult run = driver.Finish();
     ASSERT_EQ(RunOutcome::Exited, run.outcome);
     EXPECT_EQ(1u, run.fileDialogs.size());
-    EXPECT_TRUE(run.messageBoxes.empty());
+    EXPECT_TRUE(run.messageBoxes.empty()) << FormatMessageBoxLines(run.messageBoxes);
 
     // Everything after the Get: the file's 256 bytes, paced, in address order.
     const std::vector<TraceLine> writes = Only(ReadTrace(trace), "SetFeature");

@@ -7,6 +7,7 @@
 // (DBT_DEVTYP_HANDLE) or removal queries, so the removal of an open tablet
 // is never seen here (virtualtablet/README.md has the two Wines side by side).
 
+#include "MessageBoxReport.h"
 #include "ProgramCopies.h"
 #include "RemoteDialog.h"
 #include "resource.h"
@@ -395,7 +396,7 @@ TEST_F(RealStack, TheServiceStationTakesUpTheTabletThenGetsSetsAndBurnsAFile)
     panel.Close();
     const UiRunResult run = driver.Finish();
     ASSERT_EQ(RunOutcome::Exited, run.outcome);
-    EXPECT_TRUE(run.messageBoxes.empty());
+    EXPECT_TRUE(run.messageBoxes.empty()) << FormatMessageBoxLines(run.messageBoxes);
     ExpectEeprom(BurnFileBytes(), m_tablet.Eeprom());
     const std::vector<TraceLine> strings = Only(m_tablet.Trace(), "GetIndexedString");
     EXPECT_EQ("21", strings.back().arguments) << "the close box ends the access";

@@ -11,10 +11,11 @@
 # Each run prints the program's first-to-last-transfer time (from the
 # tablet's trace), the floor = 256 x delay + 300 ms + the bare loop's time,
 # their ratio (goal <= 1.02), and the program's peak memory.
-# The product's write delay is fixed at 10 ms (TABLETSIM_WRITE_DELAY_MS is
-# read only by the simulated build), so only 10 ms is measured here; 20 ms
-# is measured with --sim, where the same pacing code runs on the simulated
-# bus.
+# The one-shot update's write delay is fixed at 10 ms. Each run then also
+# drives the product's service station (StationSetAll.exe: WriteDely (ms)
+# typed, Set All clicked) at 10 and 20 ms and prints the writes' span from
+# the first to the last, its floor = 255 pauses + the bare loop's 256 writes,
+# their ratio, and the shortest pause seen between two writes.
 #
 # --sim: the whole one-shot update on the simulated tablet with the real
 # clock, at each write delay; the floor is 256 writes x the delay + the 300 ms
@@ -64,6 +65,9 @@ if [ "$mode" = real ]; then
             vtablet eeprom-set --fill 0xFF >/dev/null
             vtablet plug >/dev/null
             bare=$(vtablet bare-update | grep -o '[0-9.]* ms' | cut -d' ' -f1)
+            # The bare loop's writes alone: the floor of a Set All.
+            bare_writes=$(vtablet trace | awk '$3 == "SetFeature" { if (!n++) first = $1; last = $1 }
+                                              END { print last - first }')
             vtablet unplug >/dev/null
             vtablet reset >/dev/null
             vtablet plug >/dev/null
@@ -90,6 +94,27 @@ if [ "$mode" = real ]; then
                     printf "    phases: read %d ms, writes %d ms (%+d over the pauses), settle %d ms (%+d over 300 + a pause), read-back %d ms\n",
                         r256 - r1, wlast - w1, (wlast - w1) - 255 * delay, v1 - wlast, (v1 - wlast) - 300 - delay, vlast - v1
                 }' "$trace"
+            for delay in 10 20; do
+                vtablet unplug >/dev/null
+                vtablet reset >/dev/null
+                vtablet plug >/dev/null
+                "$run" "$build/tools/StationSetAll.exe" --delay-ms "$delay" -- \
+                    "Z:$build/app/TabletUpdate.exe" /service >"$out" 2>&1 || true
+                seen=$(grep -o 'Set All at .*' "$out" | tr -d '\r')
+                vtablet trace > "$trace"
+                awk -v delay="$delay" -v arch="$arch" -v run="$i" -v bare="$bare_writes" -v seen="${seen:-Set All NOT RUN}" '
+                    $3 == "SetFeature" {
+                        if (n > 0 && (gap == "" || $1 - last < gap)) gap = $1 - last
+                        if (n == 0) first = $1
+                        last = $1
+                        n++
+                    }
+                    END {
+                        floor = 255 * delay + bare
+                        printf "%s station Set All, delay %d ms, run %d: %d writes, %d ms first to last, floor %d ms, ratio %.4f, shortest pause %d ms; %s\n",
+                            arch, delay, run, n, last - first, floor, (last - first) / floor, gap, seen
+                    }' "$trace"
+            done
         done
     done
     exit 0

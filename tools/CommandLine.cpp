@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include <cstring>
+
 std::string QuoteArgument(const std::string& argument)
 {
     if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string::npos)
@@ -34,4 +36,19 @@ std::string JoinCommandLine(const std::vector<std::string>& arguments)
         line += QuoteArgument(argument);
     }
     return line;
+}
+
+bool ParseMilliseconds(const char* text, unsigned long& value)
+{
+    if (!*text || std::strlen(text) > 9)
+        return false;
+    unsigned long parsed = 0;
+    for (const char* c = text; *c; ++c)
+    {
+        if (*c < '0' || *c > '9')
+            return false;
+        parsed = parsed * 10 + static_cast<unsigned long>(*c - '0');
+    }
+    value = parsed;
+    return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
-// The service station of a program the UI driver started.
+// The service station of a program the UI driver started (TabletUpdate.exe
+// or its demo twin, in service mode).
 
 #include "UiDriver.h"
 

@@ -37,22 +37,6 @@ int UsageError(const char* problem, const char* argument)
     return kExitUsage;
 }
 
-bool ParseMilliseconds(const char* text, DWORD& value)
-{
-    // Digits only: strtoul would accept a sign, blanks and overflow.
-    if (!*text || std::strlen(text) > 9)
-        return false;
-    DWORD parsed = 0;
-    for (const char* c = text; *c; ++c)
-    {
-        if (*c < '0' || *c > '9')
-            return false;
-        parsed = parsed * 10 + static_cast<DWORD>(*c - '0');
-    }
-    value = parsed;
-    return true;
-}
-
 std::string SystemMessage(DWORD error)
 {
     char* buffer = nullptr;

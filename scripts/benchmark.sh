@@ -10,7 +10,8 @@
 # bare-update) makes the same 770 transfers through hid.dll with no pause.
 # Each run prints the program's first-to-last-transfer time (from the
 # tablet's trace), the floor = 256 x delay + 300 ms + the bare loop's time,
-# their ratio (goal <= 1.02), and the program's peak memory.
+# their ratio (goal <= 1.02), and the program's peak memory; then where the
+# time went, phase by phase, beside the bare loop's own phases.
 # The one-shot update's write delay is fixed at 10 ms. Each run then also
 # drives the product's service station (StationSetAll.exe: WriteDely (ms)
 # typed, Set All clicked) at 10 and 20 ms and prints the writes' span from
@@ -20,7 +21,10 @@
 # --sim: the whole one-shot update on the simulated tablet with the real
 # clock, at each write delay; the floor is 256 writes x the delay + the 300 ms
 # settling wait + the simulated latency of every transfer.
-# Measure on an otherwise idle machine: a busy one stretches the pauses.
+# Measure on an otherwise idle machine: a busy one stretches the pauses. On a
+# virtual machine, look at the steal time too (vmstat's "st"): a host that
+# takes the cores away stretches the bare loop and the program alike, but not
+# by the same amount from one run to the next.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 mode=real
@@ -65,9 +69,14 @@ if [ "$mode" = real ]; then
             vtablet eeprom-set --fill 0xFF >/dev/null
             vtablet plug >/dev/null
             bare=$(vtablet bare-update | grep -o '[0-9.]* ms' | cut -d' ' -f1)
-            # The bare loop's writes alone: the floor of a Set All.
-            bare_writes=$(vtablet trace | awk '$3 == "SetFeature" { if (!n++) first = $1; last = $1 }
-                                              END { print last - first }')
+            # The bare loop's phases: what the program's phases cost beyond
+            # them is the program's own (in the read passes, which have no
+            # pauses to hide it in, that is the progress display's share).
+            # Its writes alone are the floor of a Set All.
+            read -r bare_read bare_writes bare_back < <(vtablet trace | awk '
+                $3 == "GetFeature" { if (++r == 1) r1 = $1; if (r == 256) r256 = $1; if (r == 257) v1 = $1; vlast = $1 }
+                $3 == "SetFeature" { if (!w++) w1 = $1; wlast = $1 }
+                END { print r256 - r1, wlast - w1, vlast - v1 }')
             vtablet unplug >/dev/null
             vtablet reset >/dev/null
             vtablet plug >/dev/null
@@ -75,7 +84,8 @@ if [ "$mode" = real ]; then
             memory=$(grep -o 'Peak memory: .*' "$out" | tr -d '\r')
             box=$(grep -c 'has been updated,' "$out" || true)
             vtablet trace > "$trace"
-            awk -v delay=10 -v arch="$arch" -v run="$i" -v bare="$bare" -v memory="$memory" -v box="$box" '
+            awk -v delay=10 -v arch="$arch" -v run="$i" -v bare="$bare" -v memory="$memory" -v box="$box" \
+                -v bare_read="$bare_read" -v bare_writes="$bare_writes" -v bare_back="$bare_back" '
                 $3 == "GetFeature" || $3 == "SetFeature" || $3 == "GetIndexedString" {
                     if (n == 0) first = $1
                     last = $1
@@ -91,8 +101,8 @@ if [ "$mode" = real ]; then
                     # Where the time goes, by the tablet trace clock: the first
                     # reading, the writes with their pauses (over 255 pauses of
                     # the delay), the settling before the read-back, the read-back.
-                    printf "    phases: read %d ms, writes %d ms (%+d over the pauses), settle %d ms (%+d over 300 + a pause), read-back %d ms\n",
-                        r256 - r1, wlast - w1, (wlast - w1) - 255 * delay, v1 - wlast, (v1 - wlast) - 300 - delay, vlast - v1
+                    printf "    phases: read %d ms (bare %d), writes %d ms (%+d over the pauses; bare %d), settle %d ms (%+d over 300 + a pause), read-back %d ms (bare %d)\n",
+                        r256 - r1, bare_read, wlast - w1, (wlast - w1) - 255 * delay, bare_writes, v1 - wlast, (v1 - wlast) - 300 - delay, vlast - v1, bare_back
                 }' "$trace"
             for delay in 10 20; do
                 vtablet unplug >/dev/null
@@ -100,9 +110,10 @@ if [ "$mode" = real ]; then
                 vtablet plug >/dev/null
                 "$run" "$build/tools/StationSetAll.exe" --delay-ms "$delay" -- \
                     "Z:$build/app/TabletUpdate.exe" /service >"$out" 2>&1 || true
-                seen=$(grep -o 'Set All at .*' "$out" | tr -d '\r')
+                seen=$(grep -o 'Set All at .*' "$out" | tr -d '\r' || true)
+                [ -n "$seen" ] || seen="Set All NOT RUN: $(tail -n 1 "$out" | tr -d '\r')"
                 vtablet trace > "$trace"
-                awk -v delay="$delay" -v arch="$arch" -v run="$i" -v bare="$bare_writes" -v seen="${seen:-Set All NOT RUN}" '
+                awk -v delay="$delay" -v arch="$arch" -v run="$i" -v bare="$bare_writes" -v seen="$seen" '
                     $3 == "SetFeature" {
                         if (n > 0 && (gap == "" || $1 - last < gap)) gap = $1 - last
                         if (n == 0) first = $1

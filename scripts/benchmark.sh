@@ -11,12 +11,16 @@
 # Each run prints the program's first-to-last-transfer time (from the
 # tablet's trace), the floor = 256 x delay + 300 ms + the bare loop's time,
 # their ratio (goal <= 1.02), and the program's peak memory; then where the
-# time went, phase by phase, beside the bare loop's own phases.
+# time went, phase by phase, beside the bare loop's own phases. The bare loop
+# also runs paced (vtablet bare-update --delay-ms: the program's pauses and
+# settling wait, nothing else), and the program's time over that loop's is
+# what the program itself adds, wherever the stack is slower after a pause.
 # The one-shot update's write delay is fixed at 10 ms. Each run then also
 # drives the product's service station (StationSetAll.exe: WriteDely (ms)
 # typed, Set All clicked) at 10 and 20 ms and prints the writes' span from
 # the first to the last, its floor = 255 pauses + the bare loop's 256 writes,
-# their ratio, and the shortest pause seen between two writes.
+# their ratio, the same over the paced loop's writes, and the shortest pause
+# seen between two writes.
 #
 # --sim: the whole one-shot update on the simulated tablet with the real
 # clock, at each write delay; the floor is 256 writes x the delay + the 300 ms
@@ -63,29 +67,40 @@ if [ "$mode" = real ]; then
         out="$build/benchmark-output.txt"
         vtablet() { "$run" "$build/virtualtablet/vtablet.exe" "$@" >"$out" 2>&1; local s=$?; tr -d '\r' <"$out"; return $s; }
         trace="$build/benchmark-trace.txt"
-        for i in $(seq 1 "$runs"); do
+        # A fresh tablet, all 0xFF, with an empty trace.
+        fresh_tablet() {
             vtablet unplug >/dev/null 2>&1 || true
             vtablet reset >/dev/null
             vtablet eeprom-set --fill 0xFF >/dev/null
             vtablet plug >/dev/null
-            bare=$(vtablet bare-update | grep -o '[0-9.]* ms' | cut -d' ' -f1)
-            # The bare loop's phases: what the program's phases cost beyond
-            # them is the program's own (in the read passes, which have no
-            # pauses to hide it in, that is the progress display's share).
-            # Its writes alone are the floor of a Set All.
-            read -r bare_read bare_writes bare_back < <(vtablet trace | awk '
+        }
+        # The bare loop, unpaced (no argument) or paced at a delay, and its
+        # phases from the tablet's trace: "total read writes read-back" in ms.
+        bare_loop() {
+            fresh_tablet
+            local total
+            total=$(vtablet bare-update ${1:+--delay-ms "$1"} | grep -o '[0-9.]* ms' | cut -d' ' -f1)
+            vtablet trace | awk -v total="$total" '
                 $3 == "GetFeature" { if (++r == 1) r1 = $1; if (r == 256) r256 = $1; if (r == 257) v1 = $1; vlast = $1 }
                 $3 == "SetFeature" { if (!w++) w1 = $1; wlast = $1 }
-                END { print r256 - r1, wlast - w1, vlast - v1 }')
-            vtablet unplug >/dev/null
-            vtablet reset >/dev/null
-            vtablet plug >/dev/null
+                END { print total, r256 - r1, wlast - w1, vlast - v1 }'
+        }
+        for i in $(seq 1 "$runs"); do
+            # What the program's phases cost beyond the unpaced loop's is
+            # partly the program's own (in the read passes, which have no
+            # pauses to hide it in, the progress display's share) and partly
+            # the stack's, answering after a pause; the paced loop, which
+            # waits as the program does, tells the two apart.
+            read -r bare bare_read bare_writes bare_back < <(bare_loop)
+            read -r paced paced_read paced_writes paced_back < <(bare_loop 10)
+            fresh_tablet
             "$run" "$build/tools/UiDriver.exe" --timeout-ms 120000 -- "Z:$build/app/TabletUpdate.exe" >"$out" 2>&1 || true
             memory=$(grep -o 'Peak memory: .*' "$out" | tr -d '\r')
             box=$(grep -c 'has been updated,' "$out" || true)
             vtablet trace > "$trace"
             awk -v delay=10 -v arch="$arch" -v run="$i" -v bare="$bare" -v memory="$memory" -v box="$box" \
-                -v bare_read="$bare_read" -v bare_writes="$bare_writes" -v bare_back="$bare_back" '
+                -v bare_read="$bare_read" -v bare_writes="$bare_writes" -v bare_back="$bare_back" \
+                -v paced="$paced" -v paced_read="$paced_read" -v paced_writes="$paced_writes" -v paced_back="$paced_back" '
                 $3 == "GetFeature" || $3 == "SetFeature" || $3 == "GetIndexedString" {
                     if (n == 0) first = $1
                     last = $1
@@ -96,24 +111,28 @@ if [ "$mode" = real ]; then
                 $3 == "SetFeature" { writes++; if (writes == 1) w1 = $1; wlast = $1 }
                 END {
                     floor = 256 * delay + 300 + bare
-                    printf "%s real stack, delay %d ms, run %d: %d transfers, %d ms first to last, bare loop %.1f ms, floor %.1f ms, ratio %.4f; success box %s; %s\n",
-                        arch, delay, run, n, last - first, bare, floor, (last - first) / floor, box == 1 ? "yes" : "NO", memory
+                    printf "%s real stack, delay %d ms, run %d: %d transfers, %d ms first to last, bare loop %.1f ms, floor %.1f ms, ratio %.4f; paced bare loop %.1f ms, ratio to it %.4f; success box %s; %s\n",
+                        arch, delay, run, n, last - first, bare, floor, (last - first) / floor, paced, (last - first) / paced, box == 1 ? "yes" : "NO", memory
                     # Where the time goes, by the tablet trace clock: the first
                     # reading, the writes with their pauses (over 255 pauses of
                     # the delay), the settling before the read-back, the read-back.
-                    printf "    phases: read %d ms (bare %d), writes %d ms (%+d over the pauses; bare %d), settle %d ms (%+d over 300 + a pause), read-back %d ms (bare %d)\n",
-                        r256 - r1, bare_read, wlast - w1, (wlast - w1) - 255 * delay, bare_writes, v1 - wlast, (v1 - wlast) - 300 - delay, vlast - v1, bare_back
+                    printf "    phases: read %d ms (bare %d, paced %d), writes %d ms (%+d over the pauses; bare %d, paced %d), settle %d ms (%+d over 300 + a pause), read-back %d ms (bare %d, paced %d)\n",
+                        r256 - r1, bare_read, paced_read, wlast - w1, (wlast - w1) - 255 * delay, bare_writes, paced_writes,
+                        v1 - wlast, (v1 - wlast) - 300 - delay, vlast - v1, bare_back, paced_back
                 }' "$trace"
             for delay in 10 20; do
-                vtablet unplug >/dev/null
-                vtablet reset >/dev/null
-                vtablet plug >/dev/null
+                if [ "$delay" = 10 ]; then
+                    station_paced=$paced_writes
+                else
+                    read -r _ _ station_paced _ < <(bare_loop "$delay")
+                fi
+                fresh_tablet
                 "$run" "$build/tools/StationSetAll.exe" --delay-ms "$delay" -- \
                     "Z:$build/app/TabletUpdate.exe" /service >"$out" 2>&1 || true
                 seen=$(grep -o 'Set All at .*' "$out" | tr -d '\r' || true)
                 [ -n "$seen" ] || seen="Set All NOT RUN: $(tail -n 1 "$out" | tr -d '\r')"
                 vtablet trace > "$trace"
-                awk -v delay="$delay" -v arch="$arch" -v run="$i" -v bare="$bare_writes" -v seen="$seen" '
+                awk -v delay="$delay" -v arch="$arch" -v run="$i" -v bare="$bare_writes" -v paced="$station_paced" -v seen="$seen" '
                     $3 == "SetFeature" {
                         if (n > 0 && (gap == "" || $1 - last < gap)) gap = $1 - last
                         if (n == 0) first = $1
@@ -122,8 +141,8 @@ if [ "$mode" = real ]; then
                     }
                     END {
                         floor = 255 * delay + bare
-                        printf "%s station Set All, delay %d ms, run %d: %d writes, %d ms first to last, floor %d ms, ratio %.4f, shortest pause %d ms; %s\n",
-                            arch, delay, run, n, last - first, floor, (last - first) / floor, gap, seen
+                        printf "%s station Set All, delay %d ms, run %d: %d writes, %d ms first to last, floor %d ms, ratio %.4f; paced bare writes %d ms, ratio to them %.4f; shortest pause %d ms; %s\n",
+                            arch, delay, run, n, last - first, floor, (last - first) / floor, paced, (last - first) / paced, gap, seen
                     }' "$trace"
             done
         done

@@ -36,9 +36,23 @@ OwnedHandle OpenTablet(USHORT vendorId, USHORT productId)
     return OwnedHandle(device == INVALID_HANDLE_VALUE ? nullptr : device);
 }
 
+// As long as the program's pause after a write: spinning, no messages.
+void PauseAfterWrite(const LARGE_INTEGER& frequency, DWORD delayMs)
+{
+    LARGE_INTEGER start, now;
+    ::QueryPerformanceCounter(&start);
+    const LONGLONG wanted = (static_cast<LONGLONG>(delayMs) * frequency.QuadPart + 999) / 1000;
+    do {
+        ::QueryPerformanceCounter(&now);
+    } while (now.QuadPart - start.QuadPart < wanted);
+}
+
+// The program's wait for the tablet to settle before it reads back.
+constexpr DWORD kSettleMs = 300;
+
 } // namespace
 
-BareUpdateResult RunBareUpdate(USHORT vendorId, USHORT productId)
+BareUpdateResult RunBareUpdate(USHORT vendorId, USHORT productId, DWORD writeDelayMs)
 {
     BareUpdateResult result;
     const OwnedHandle device = OpenTablet(vendorId, productId);
@@ -87,7 +101,11 @@ BareUpdateResult RunBareUpdate(USHORT vendorId, USHORT productId)
         report[3] = static_cast<BYTE>(code ^ image[address]);
         if (::HidD_SetFeature(device.get(), report.data(), reportLength))
             ++result.transfers;
+        if (writeDelayMs != 0)
+            PauseAfterWrite(frequency, writeDelayMs);
     }
+    if (writeDelayMs != 0)
+        ::Sleep(kSettleMs);
     for (unsigned address = 0; address < 256; ++address)
         read(address);
     ::QueryPerformanceCounter(&end);

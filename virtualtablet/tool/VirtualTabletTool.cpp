@@ -35,7 +35,9 @@ const char kUsage[] =
     "         [--unplug-after N] [--replug-after MS]\n"
     "                              replace every fault; the counts start again\n"
     "  trace [--from N]            the trace, one line per request, as the simulated bus writes it\n"
-    "  bare-update                 the 770 transfers of an update through hid.dll, no pauses; prints the time\n"
+    "  bare-update [--delay-ms N]  the 770 transfers of an update through hid.dll, no pauses; prints the time\n"
+    "                              with N: paced as the program paces them (N ms after each write, 300 ms\n"
+    "                              before the read-back)\n"
     "Exit codes: 0 done, 2 usage, 3 no bus in this prefix, 4 refused by the bus, 5 file error.\n";
 
 int Usage(const std::string& problem)
@@ -318,9 +320,14 @@ int main(int argc, char** argv)
     if (command == "faults")
         return Faults(bus, argc, argv);
     if (command == "bare-update") {
-        if (argc != 2)
-            return Usage("bare-update takes no options");
-        const BareUpdateResult result = RunBareUpdate(0x6A3D, 0x0042);
+        unsigned long delayMs = 0;
+        if (argc == 4 && std::string(argv[2]) == "--delay-ms") {
+            if (!ParseNumber(argv[3], 1000, delayMs))
+                return Usage("--delay-ms takes 0 to 1000");
+        } else if (argc != 2) {
+            return Usage("bare-update takes only --delay-ms N");
+        }
+        const BareUpdateResult result = RunBareUpdate(0x6A3D, 0x0042, delayMs);
         if (!result.ok) {
             std::fprintf(stderr, "vtablet: bare-update: %s\n", result.error.c_str());
             return kExitRefused;

@@ -2,8 +2,8 @@
 // A line of text and a progress bar in a dialog, advanced by the tablet's
 // transfers while a long operation blocks the dialog's thread.
 //
-// While it counts, it moves the bar every few transfers and, every few tens
-// of milliseconds, lets the thread retrieve messages, so that Windows never
+// While it counts, every few tens of milliseconds it moves the bar to the
+// count and lets the thread retrieve messages, so that Windows never
 // takes the window for hung (it does after 5 s without): keyboard and mouse
 // input for the bar's window (its parent and the parent's descendants) is
 // taken off the queue and dropped, paint is dispatched, and messages other
@@ -48,11 +48,11 @@ public:
     // TransferObserver
     void OnTransfer() override;
 
-    // The bar moves after at most this many transfers; the thread looks at
-    // its queue after a transfer once kAnswerEveryMs have passed since it last
-    // did (often enough for the eye, and rarely enough that a burst of fast
-    // reads is not slowed by repainting), and always when counting ends.
-    static constexpr int kTransfersPerUpdate = 8;
+    // The thread looks at its queue after a transfer once kAnswerEveryMs have
+    // passed since it last did (often enough for the eye, and rarely enough
+    // that a burst of fast reads is not slowed by repainting), and always
+    // when counting ends; the bar moves to the count just before each look,
+    // which paints it.
     static constexpr DWORD kAnswerEveryMs = 50;
 
     // Drops queued input for `window` and its descendants and dispatches
@@ -70,6 +70,5 @@ private:
     CTabletEeprom* m_pEeprom = nullptr;
     TransferObserver* m_pPrevious = nullptr;
     int m_nDone = 0;
-    int m_nShown = 0;
     DWORD m_lastAnswer = 0;
 };

@@ -16,6 +16,7 @@ namespace {
 // Hook procedures have no context argument; one run at a time records here.
 DialogRun* g_run = nullptr;
 SimHidSystem* g_sim = nullptr;
+CUpdateDlg* g_dlg = nullptr;
 bool g_clickExitDuringWrite = false;
 HHOOK g_getMessageHook = nullptr;
 HHOOK g_callWndRetHook = nullptr;
@@ -54,13 +55,15 @@ std::vector<std::string> VisibleStaticTexts(HWND dialog)
     return texts;
 }
 
-void RecordProgress(HWND bar, int position)
+ProgressStep StateOf(HWND bar)
 {
     const HWND dialog = ::GetParent(bar);
     ProgressStep step;
-    step.position = position;
+    step.position = static_cast<int>(::SendMessageA(bar, PBM_GETPOS, 0, 0));
     step.end = static_cast<int>(::SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
     step.writes = CallsOf(*g_sim, "SetFeature").size();
+    step.transfers = step.writes + CallsOf(*g_sim, "GetFeature").size() +
+                     CallsOf(*g_sim, "GetIndexedString").size();
     step.dialogVisible = ::IsWindowVisible(dialog) != FALSE;
     RECT window{};
     ::GetWindowRect(dialog, &window);
@@ -72,28 +75,31 @@ void RecordProgress(HWND bar, int position)
                          std::abs((window.top + window.bottom) - (work.top + work.bottom)) <= 2;
     step.texts = VisibleStaticTexts(dialog);
     step.boxOpen = MessageBoxOpen();
-    g_run->progress.push_back(step);
+    return step;
+}
 
-    if (g_clickExitDuringWrite && !g_run->clickPosted && step.writes > 0 && step.writes < 256) {
-        const HWND exit = ::GetDlgItem(dialog, IDOK);
-        ::PostMessageA(exit, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
-        ::PostMessageA(exit, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
-        g_run->clickPosted = true;
-    }
+// At the first write: the dialog as it stands, and a click on Exit posted.
+// Then the write waits long enough for the display's next look at the queue
+// to come right after it, as it would at a slower tablet's pace.
+void OnFirstWrite(const SimTraceEntry& entry)
+{
+    if (entry.call != "SetFeature" || g_dlg == nullptr || g_run->clickPosted)
+        return;
+    const HWND dialog = g_dlg->m_hWnd;
+    const HWND bar = ::FindWindowExA(dialog, nullptr, PROGRESS_CLASSA, nullptr);
+    if (bar != nullptr)
+        g_run->atFirstWrite = StateOf(bar);
+    const HWND exit = ::GetDlgItem(dialog, IDOK);
+    ::PostMessageA(exit, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    ::PostMessageA(exit, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    g_run->clickPosted = true;
+    ::Sleep(2 * CUpdateProgress::kAnswerEveryMs);
 }
 
 LRESULT CALLBACK CallWndProc(int code, WPARAM wParam, LPARAM lParam)
 {
     if (code == HC_ACTION && g_run != nullptr) {
         const CWPSTRUCT* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
-        char className[32] = {};
-        // Each new position is set and then shown by turning the bar's
-        // redraw back on: the position is the one about to be painted.
-        if (call->message == WM_SETREDRAW && call->wParam != FALSE &&
-            ::GetClassNameA(call->hwnd, className, sizeof(className)) > 0 &&
-            ::lstrcmpiA(className, PROGRESS_CLASSA) == 0) {
-            RecordProgress(call->hwnd, static_cast<int>(::SendMessageA(call->hwnd, PBM_GETPOS, 0, 0)));
-        }
         if (call->message == WM_COMMAND && LOWORD(call->wParam) == IDOK &&
             call->hwnd == ::GetParent(::GetDlgItem(call->hwnd, IDC_SET)) && !MessageBoxOpen())
             ++g_run->exitCommandsBeforeBox;
@@ -107,6 +113,12 @@ LRESULT CALLBACK GetMessageProc(int code, WPARAM wParam, LPARAM lParam)
         const MSG* msg = reinterpret_cast<const MSG*>(lParam);
         if (msg->message == WM_TABLET_ARRIVED || msg->message == WM_TABLET_REMOVED)
             g_run->tabletMessages.push_back(msg->message);
+        // The position the bar is about to be painted at: what the user sees.
+        char className[32] = {};
+        if (g_clickExitDuringWrite && msg->message == WM_PAINT &&
+            ::GetClassNameA(msg->hwnd, className, sizeof(className)) > 0 &&
+            ::lstrcmpiA(className, PROGRESS_CLASSA) == 0 && !MessageBoxOpen())
+            g_run->progress.push_back(StateOf(msg->hwnd));
     }
     return ::CallNextHookEx(g_getMessageHook, code, wParam, lParam);
 }
@@ -177,6 +189,7 @@ INT_PTR RunRecorded(CUpdateDlg& dlg, DialogRun& run, SimHidSystem* sim = nullptr
 {
     g_run = &run;
     g_sim = sim;
+    g_dlg = &dlg;
     g_clickExitDuringWrite = clickExitDuringWrite && sim != nullptr;
     // The application's main window owns its message boxes, as in the program.
     CWinApp* app = AfxGetApp();
@@ -184,8 +197,10 @@ INT_PTR RunRecorded(CUpdateDlg& dlg, DialogRun& run, SimHidSystem* sim = nullptr
         app->m_pMainWnd = &dlg;
     const DWORD thread = ::GetCurrentThreadId();
     // Under Wine this hook slows every run by about half a second.
-    if (g_clickExitDuringWrite)
+    if (g_clickExitDuringWrite) {
         g_callWndHook = ::SetWindowsHookExA(WH_CALLWNDPROC, CallWndProc, nullptr, thread);
+        sim->SetTraceObserver(OnFirstWrite);
+    }
     g_getMessageHook = ::SetWindowsHookExA(WH_GETMESSAGE, GetMessageProc, nullptr, thread);
     g_callWndRetHook = ::SetWindowsHookExA(WH_CALLWNDPROCRET, CallWndRetProc, nullptr, thread);
 
@@ -195,11 +210,14 @@ INT_PTR RunRecorded(CUpdateDlg& dlg, DialogRun& run, SimHidSystem* sim = nullptr
     ::UnhookWindowsHookEx(g_getMessageHook);
     if (g_callWndHook != nullptr)
         ::UnhookWindowsHookEx(g_callWndHook);
+    if (g_clickExitDuringWrite)
+        sim->SetTraceObserver({});
     g_getMessageHook = g_callWndRetHook = g_callWndHook = nullptr;
     if (app != nullptr)
         app->m_pMainWnd = nullptr;
     g_run = nullptr;
     g_sim = nullptr;
+    g_dlg = nullptr;
     return result;
 }
 

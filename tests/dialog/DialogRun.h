@@ -18,11 +18,13 @@ struct DeviceChangeAnswer {
     LRESULT result;
 };
 
-// The dialog as it stood each time its progress bar was shown at a new position.
+// The dialog as it stood each time its progress bar was painted (while no
+// message box was open), and at the first write.
 struct ProgressStep {
     int position = 0;
     int end = 0;                    // the bar's upper limit
     size_t writes = 0;              // SetFeature calls the tablet had seen by then
+    size_t transfers = 0;           // and all its transfers
     bool dialogVisible = false;
     bool dialogCentred = false;     // on its monitor's work area, to a pixel
     std::vector<std::string> texts; // the dialog's visible static texts
@@ -36,6 +38,7 @@ struct DialogRun {
     std::vector<DeviceChangeAnswer> deviceChanges;
     std::vector<std::string> fileDialogs; // titles of the file dialogs answered
     std::vector<ProgressStep> progress;
+    ProgressStep atFirstWrite;
     // IDOK commands the dialog received while no message box was open, and
     // whether a click on Exit was posted to it during the write.
     unsigned exitCommandsBeforeBox = 0;
@@ -46,8 +49,9 @@ struct DialogRun {
 using WhileBoxOpen = std::function<void(SimHidSystem&, CUpdateDlg&, const MessageBoxRecord&)>;
 
 // With `clickExitDuringWrite`, a mouse click on Exit is posted to the dialog
-// once the write has begun, as an impatient user's would be queued; only such
-// a run records the progress bar's steps and the IDOK commands.
+// at the first write, as an impatient user's would be queued; only such a run
+// records the progress bar's steps, the dialog at the first write and the
+// IDOK commands.
 DialogRun RunUpdateDialog(SimHidSystem& sim, WhileBoxOpen whileBoxOpen = {},
                           bool clickExitDuringWrite = false);
 

@@ -735,11 +735,18 @@ TEST(ServicePanel, TheLongCommandsShowTheirProgressInThePanelAndTakeNoInput)
         ASSERT_EQ(std::vector<int>(std::begin(kPanelInputs) + 1, std::end(kPanelInputs)), before)
             << "a tablet is open: all but Exit";
 
-        std::vector<Seen> seen; // at the 128th write of each command
+        std::vector<Seen> seen; // at the 129th write of each command
         unsigned writes = 0;
         std::thread clicker;
         bus.SetTraceObserver([&](const SimTraceEntry& entry) {
-            if (entry.call != "SetFeature" || ++writes % 256 != 128)
+            if (entry.call != "SetFeature")
+                return;
+            ++writes;
+            // The bar moves when the burst looks at its queue: the 128th
+            // write waits long enough for that, as at a slower tablet's pace.
+            if (writes % 256 == 128)
+                ::Sleep(2 * CUpdateProgress::kAnswerEveryMs);
+            if (writes % 256 != 129)
                 return;
             Seen now;
             now.barVisible = ::IsWindowVisible(bar) != FALSE;
@@ -748,7 +755,7 @@ TEST(ServicePanel, TheLongCommandsShowTheirProgressInThePanelAndTakeNoInput)
             now.line = AfxGetWindowText(line);
             now.enabled = EnabledInputs(dlg);
             seen.push_back(now);
-            if (writes == 128) {
+            if (writes == 129) {
                 // Halfway through Set All, a key typed into the delay field
                 // and one into the other window. The field would read "010",
                 // still a valid delay: a refused one would bring up boxes.
@@ -760,7 +767,7 @@ TEST(ServicePanel, TheLongCommandsShowTheirProgressInThePanelAndTakeNoInput)
             // thread: a disabled button takes it all the same. It waits for
             // the burn's next look at the queue, made sure of by letting
             // that much real time pass.
-            if (writes != 256 + 128)
+            if (writes != 256 + 129)
                 return;
             const HWND setAll = dlg.GetDlgItem(IDC_SET_ALL);
             clicker = std::thread([setAll] { ::SendMessageA(setAll, BM_CLICK, 0, 0); });

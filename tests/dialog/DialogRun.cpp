@@ -74,7 +74,6 @@ ProgressStep StateOf(HWND bar)
     step.dialogCentred = std::abs((window.left + window.right) - (work.left + work.right)) <= 2 &&
                          std::abs((window.top + window.bottom) - (work.top + work.bottom)) <= 2;
     step.texts = VisibleStaticTexts(dialog);
-    step.boxOpen = MessageBoxOpen();
     return step;
 }
 

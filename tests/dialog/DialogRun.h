@@ -28,7 +28,6 @@ struct ProgressStep {
     bool dialogVisible = false;
     bool dialogCentred = false;     // on its monitor's work area, to a pixel
     std::vector<std::string> texts; // the dialog's visible static texts
-    bool boxOpen = false;           // a message box was open
 };
 
 struct DialogRun {

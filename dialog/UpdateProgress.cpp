@@ -85,17 +85,21 @@ void CUpdateProgress::ShowBar(bool show)
         ::ShowWindow(m_hBar, show ? SW_SHOWNA : SW_HIDE);
 }
 
+// The first look at the queue after a window is shown also takes what its
+// showing left there (activation, and under Wine the window manager's
+// replies): 10-19 ms on the real stack under Wine 10, inside the first read
+// pass when it came 50 ms in. Taken here, it is done, and the empty bar
+// painted, before the first transfer.
 void CUpdateProgress::Start(CTabletEeprom& eeprom, int totalSteps)
 {
     Detach();
     m_nDone = 0;
-    if (m_hBar != nullptr) {
+    if (m_hBar != nullptr)
         ::SendMessageA(m_hBar, PBM_SETRANGE32, 0, totalSteps > 0 ? totalSteps : 1);
-        ::SendMessageA(m_hBar, PBM_SETPOS, 0, 0);
-    }
     m_pEeprom = &eeprom;
     m_pPrevious = eeprom.SetTransferObserver(this);
-    m_lastAnswer = ::GetTickCount();
+    ShowPosition();
+    Answer();
 }
 
 void CUpdateProgress::Step(int steps)

@@ -199,11 +199,14 @@ TEST(OneShotUpdate, ProgressWindowFromTheFirstTransferToTheFinalBox)
 
     // Each position painted is the count of transfers made by then (with the
     // settling wait's steps once it is over), never one left behind; painted
-    // right after the first write, which waited for that; full before the box.
+    // empty before the first transfer, and right after the first write,
+    // which waited for that; full before the box.
     const unsigned transfers = static_cast<unsigned>(CallsOf(sim, "GetFeature").size() +
                                                      CallsOf(sim, "SetFeature").size() +
                                                      CallsOf(sim, "GetIndexedString").size());
     EXPECT_EQ(770u, transfers);
+    EXPECT_EQ(0u, run.progress.front().transfers);
+    EXPECT_EQ(0, run.progress.front().position);
     const ProgressStep& last = run.progress.back();
     const int settleSteps = last.end - static_cast<int>(transfers);
     bool paintedDuringTheWrite = false;

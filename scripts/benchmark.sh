@@ -11,7 +11,9 @@
 # Each run prints the program's first-to-last-transfer time (from the
 # tablet's trace), the floor = 256 x delay + 300 ms + the bare loop's time,
 # their ratio (goal <= 1.02), and the program's peak memory; then where the
-# time went, phase by phase, beside the bare loop's own phases. The bare loop
+# time went, phase by phase, beside the bare loop's own phases, and every
+# stall: a wait of over 2 ms between two transfers beyond the write pauses
+# and the settling wait (the trace counts whole milliseconds). The bare loop
 # also runs paced (vtablet bare-update --delay-ms: the program's pauses and
 # settling wait, nothing else), and the program's time over that loop's is
 # what the program itself adds, wherever the stack is slower after a pause.
@@ -102,8 +104,18 @@ if [ "$mode" = real ]; then
                 -v bare_read="$bare_read" -v bare_writes="$bare_writes" -v bare_back="$bare_back" \
                 -v paced="$paced" -v paced_read="$paced_read" -v paced_writes="$paced_writes" -v paced_back="$paced_back" '
                 $3 == "GetFeature" || $3 == "SetFeature" || $3 == "GetIndexedString" {
+                    # A wait between two transfers, beyond the pause after a
+                    # write and apart from the settling wait, is the program
+                    # doing something else with the tablet in mid-update.
+                    if (n > 0) {
+                        extra = $1 - last - (kind == "SetFeature" ? delay : 0)
+                        settling = kind == "SetFeature" && $3 == "GetFeature"
+                        if (!settling && extra > 2)
+                            stalls = stalls sprintf(" #%d %s %+d", n + 1, $3, extra)
+                    }
                     if (n == 0) first = $1
                     last = $1
+                    kind = $3
                     n++
                 }
                 $3 == "GetFeature" { reads++; if (reads == 1) r1 = $1; if (reads == 256) r256 = $1
@@ -119,6 +131,7 @@ if [ "$mode" = real ]; then
                     printf "    phases: read %d ms (bare %d, paced %d), writes %d ms (%+d over the pauses; bare %d, paced %d), settle %d ms (%+d over 300 + a pause), read-back %d ms (bare %d, paced %d)\n",
                         r256 - r1, bare_read, paced_read, wlast - w1, (wlast - w1) - 255 * delay, bare_writes, paced_writes,
                         v1 - wlast, (v1 - wlast) - 300 - delay, vlast - v1, bare_back, paced_back
+                    printf "    stalls over 2 ms between transfers (transfer, request, ms):%s\n", stalls == "" ? " none" : stalls
                 }' "$trace"
             for delay in 10 20; do
                 if [ "$delay" = 10 ]; then

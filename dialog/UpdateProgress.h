@@ -38,7 +38,8 @@ public:
     HWND Bar() const { return m_hBar; }
 
     // Counts `totalSteps` from an empty bar, one step per transfer of
-    // `eeprom`, until Finish.
+    // `eeprom`, until Finish; the empty bar is painted, and the queue looked
+    // at, before the first transfer.
     void Start(CTabletEeprom& eeprom, int totalSteps);
     // Steps that are not transfers (a settling wait).
     void Step(int steps);

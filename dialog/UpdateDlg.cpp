@@ -122,12 +122,15 @@ BOOL CUpdateDlg::OnInitDialog()
         return TRUE;
     }
 
+    // Ends in EndWithMessage, before the box. It begins before anything can
+    // take messages (showing the window, the progress display's first look
+    // at the queue): a removal query answered there would be granted, and
+    // the tablet closed before its identity is checked.
+    m_burst.Begin(m_hWnd);
     // From the first transfer on, the user sees what is happening and is
     // told not to unplug the tablet.
     ShowUpdateWindow(kUpdatingLine, true);
     m_progress.Start(m_eeprom, kUpdateSteps);
-    // Ends in EndWithMessage, before the box.
-    m_burst.Begin(m_hWnd);
     if (!IsSupportedTablet()) {
         m_progress.ShowBar(false);
         m_progress.SetText(kNotUpdatedLine);
@@ -178,6 +181,8 @@ void CUpdateDlg::RegisterInterfaceNotification()
 
 bool CUpdateDlg::IsSupportedTablet()
 {
+    if (!m_eeprom.m_pDevice)
+        return false;
     const HIDD_ATTRIBUTES& attributes = m_eeprom.m_pDevice->attributes;
     if (attributes.VendorID != TabletProtocol::kVendorId)
         return false;

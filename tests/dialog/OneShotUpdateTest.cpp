@@ -297,6 +297,53 @@ TEST(OneShotUpdate, NothingInterruptsTheWrite)
     EXPECT_EQ(0, removalAfterwards) << "the tablet went once the query was granted";
 }
 
+namespace {
+
+// An orderly removal asked at the first window the update creates once the
+// tablet is open: the first place after the open where the thread can take a
+// message sent from another thread (Windows may also deliver one while
+// showing the window, or at the progress display's first look at its queue).
+SimHidSystem* g_removeAtFirstWindow = nullptr;
+HHOOK g_firstWindowHook = nullptr;
+
+LRESULT CALLBACK AskRemovalAtFirstWindow(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_CREATEWND && g_removeAtFirstWindow != nullptr) {
+        SimHidSystem* sim = g_removeAtFirstWindow;
+        g_removeAtFirstWindow = nullptr;
+        sim->Unplug("Tablet", /*queryFirst=*/true);
+        sim->PumpMessages();
+    }
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+} // namespace
+
+// Granted there, the query would close the tablet before its identity is
+// checked, and the check would look at a tablet that is no longer open.
+TEST(OneShotUpdate, ARemovalAskedBeforeTheIdentityCheckIsRefused)
+{
+    SimHidSystem sim;
+    Healthy(sim);
+    g_removeAtFirstWindow = &sim;
+    sim.SetTraceObserver([](const SimTraceEntry& entry) {
+        if (entry.call == "Open" && g_firstWindowHook == nullptr)
+            g_firstWindowHook = ::SetWindowsHookExA(WH_CBT, AskRemovalAtFirstWindow, nullptr, ::GetCurrentThreadId());
+    });
+    const DialogRun run = RunUpdateDialog(sim);
+    sim.SetTraceObserver({});
+    ::UnhookWindowsHookEx(g_firstWindowHook);
+    g_firstWindowHook = nullptr;
+    ASSERT_EQ(nullptr, g_removeAtFirstWindow) << "the removal was asked";
+
+    ASSERT_EQ(1u, run.boxes.size());
+    EXPECT_EQ(kUpdated, run.boxes[0].text);
+    ASSERT_FALSE(run.deviceChanges.empty());
+    EXPECT_EQ(static_cast<WPARAM>(DBT_DEVICEQUERYREMOVE), run.deviceChanges[0].event);
+    EXPECT_EQ(BROADCAST_QUERY_DENY, run.deviceChanges[0].result);
+    EXPECT_EQ(256u, CountOf(sim, "SetFeature"));
+}
+
 TEST(OneShotUpdate, WithNoTabletNoTransferIsMade)
 {
     SimHidSystem sim;

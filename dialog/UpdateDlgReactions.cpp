@@ -199,11 +199,15 @@ LRESULT CUpdateDlg::OnTabletRemoved(WPARAM, LPARAM)
     return 0;
 }
 
+// Ends the dialog only if the write delay passes the exchange. The exchange
+// comes first: an Exit it refuses leaves the tablet open and the arrivals
+// heard, so the station goes on working while the operator mends the entry.
 void CUpdateDlg::OnOK()
 {
+    if (!UpdateData(TRUE))
+        return;
     LeaveTablet();
-    // Ends the dialog only if the write delay passes the exchange.
-    CDialog::OnOK();
+    EndDialog(IDOK);
 }
 
 void CUpdateDlg::OnCancel()

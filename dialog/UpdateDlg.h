@@ -111,12 +111,10 @@ private:
     // True when the device change is an arrival to take up that its
     // classification dropped.
     bool MissedArrival(DWORD eventType, LPARAM eventData, int change);
-    // Whether this arrival burns the auto-burn file: auto-burn is on with a
-    // file chosen, and the tablet is not one whose removal was refused.
-    bool BurnsOnArrival();
     // The arrival's steps after Open: access, the burn's verdict, read-back,
-    // dump and buttons. `burned`: Open was given the auto-burn file.
-    void TakeUpOpenedTablet(bool burned);
+    // dump and buttons. `burned`: Open was given the auto-burn file;
+    // `stayed`: the tablet is one whose removal was refused.
+    void TakeUpOpenedTablet(bool burned, bool stayed);
     bool AutoBurnVerified();
     // The station's sound for a burn's verdict; nothing outside the station.
     void SoundBurn(bool verified);
@@ -169,6 +167,8 @@ private:
     // An arrival that came while an end of session granted could still come;
     // taken up once the session goes on.
     bool m_bArrivalWaiting = false;
+    // The verdict shown when the tablet's removal was last asked and granted.
+    std::string m_strResultBeforeQuery;
 
     HidSystem& m_system;
     CTabletReturn m_tabletReturn;

@@ -32,6 +32,10 @@ LRESULT CUpdateDlg::OnDeviceChange(WPARAM wParam, LPARAM lParam)
     // once the burst is over. A tablet pulled out is gone all the same.
     if (change == -1 && event == DBT_DEVICEQUERYREMOVE && m_burst.IsRunning())
         return BROADCAST_QUERY_DENY;
+    // A query granted: should the removal be refused after all, the tablet
+    // comes back with the verdict shown now.
+    if (change == -1 && event == DBT_DEVICEQUERYREMOVE)
+        m_strResultBeforeQuery = m_strResult;
     if (change == -1)
         ::PostMessageA(m_hWnd, WM_TABLET_REMOVED, 0, 0);
     else if (change == 1 || missedArrival)
@@ -101,16 +105,22 @@ LRESULT CUpdateDlg::OnTabletArrived(WPARAM, LPARAM)
         return 0;
     }
     m_lbDump.ResetContent();
-    const bool autoBurn = BurnsOnArrival();
+    // A tablet whose removal was refused is not burned again. Auto-burn
+    // checked with its file dialog still open has no file yet: that arrival
+    // opens the tablet without burning, as an empty path always meant.
+    const bool stayed = m_tabletReturn.TakeStayed();
+    const bool autoBurn = m_bAutoBurn != FALSE && !m_strAutoBurnFile.empty() && !stayed;
     // The burn, the access request, the verification (at most a whole image,
-    // made whenever auto-burn is on) and the dump's read.
+    // made whenever auto-burn is on, but for a tablet that stayed) and the
+    // dump's read.
+    const bool verifies = m_bAutoBurn != FALSE && !stayed;
     const int transfers = (autoBurn ? CTabletEeprom::kBurnTransfers : 0) + CTabletEeprom::kStringRequestTransfers +
-                          (m_bAutoBurn ? 2 : 1) * CTabletEeprom::kWholeImageTransfers;
+                          (verifies ? 2 : 1) * CTabletEeprom::kWholeImageTransfers;
     BeginPanelProgress(autoBurn ? kBurningLine : kReadingLine, transfers);
     {
         const CWriteBurst::Scope burst(m_burst, m_hWnd);
         m_eeprom.Open(m_hWnd, autoBurn ? m_strAutoBurnFile.c_str() : nullptr);
-        TakeUpOpenedTablet(autoBurn);
+        TakeUpOpenedTablet(autoBurn, stayed);
     }
     EndPanelProgress();
     return 0;
@@ -126,15 +136,7 @@ bool CUpdateDlg::MissedArrival(DWORD eventType, LPARAM eventData, int change)
     return change == 0 && missed;
 }
 
-// Auto-burn checked with its file dialog still open has no file yet: that
-// arrival opens the tablet without burning, as an empty path always meant.
-bool CUpdateDlg::BurnsOnArrival()
-{
-    const bool stayed = m_tabletReturn.TakeStayed();
-    return m_bAutoBurn != FALSE && !m_strAutoBurnFile.empty() && !stayed;
-}
-
-void CUpdateDlg::TakeUpOpenedTablet(bool burned)
+void CUpdateDlg::TakeUpOpenedTablet(bool burned, bool stayed)
 {
     m_eeprom.BeginAccess();
     // A burn counts once a tablet was found; a mouse arriving is none.
@@ -145,6 +147,11 @@ void CUpdateDlg::TakeUpOpenedTablet(bool burned)
         m_strResult = verified ? kBurnVerified : kBurnFailed;
         if (counted)
             CountBurn(verified);
+    } else if (stayed && m_eeprom.m_pDevice) {
+        // It never left and nothing was written to it meanwhile, so it keeps
+        // its verdict. Compared with the image just read from it, it would
+        // always pass, even right after a failed burn.
+        m_strResult = m_strResultBeforeQuery;
     } else if (m_bAutoBurn) {
         // Auto-burn on, nothing burned: the tablet is compared with the image
         // as it stands, and only a tablet that is there can match it.

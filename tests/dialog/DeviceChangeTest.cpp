@@ -128,6 +128,16 @@ void ReplugWhileBusy(SimHidSystem& sim, CUpdateDlg&)
 
 // The query, the completed removal and the arrival all classified before
 // the posted removals run.
+// The burn on the tablet's return fails; then its removal is refused.
+void BurnFailsThenRemovalRefused(SimHidSystem& sim, CUpdateDlg& dlg)
+{
+    Unplug(sim, dlg);
+    sim.Plug("Tablet");
+    Settle(sim);
+    ASSERT_EQ(std::string("Error!!"), dlg.m_strResult);
+    RemoveOrderly(sim, dlg);
+}
+
 void RemoveOrderlyAndReplugWhileBusy(SimHidSystem& sim, CUpdateDlg&)
 {
     sim.Unplug("Tablet", /*queryFirst=*/true);
@@ -518,9 +528,10 @@ TEST(DeviceChange, EachRemovalEndsWithTheTabletGoneOrOpenAgain)
         bool open;
         const char* result;
         unsigned writes; // Set Features the tablet received: 256 for one burn
+        bool burnFails = false; // one byte does not stick
     };
-    // A tablet whose removal was refused never left: it is taken up again,
-    // compared with the image read from it, and not burned again. One that
+    // A tablet whose removal was refused never left: it is taken up again
+    // with the verdict it had, and not burned again. One that
     // was really gone and came back is burned once, whatever reports its
     // going left behind.
     const Row rows[] = {
@@ -528,13 +539,15 @@ TEST(DeviceChange, EachRemovalEndsWithTheTabletGoneOrOpenAgain)
         {"unplugged while busy, auto-burn on", false, true, UnplugWhileBusy, {R}, false, "", 0},
         {"orderly removal granted", false, false, RemoveOrderly, {R, R}, false, "", 0},
         {"orderly removal refused", true, false, RemoveOrderly, {R, A}, true, "", 0},
-        {"orderly removal refused, auto-burn on", true, true, RemoveOrderly, {R, A}, true, "OK!", 0},
+        {"orderly removal refused, auto-burn on", true, true, RemoveOrderly, {R, A}, true, "", 0},
+        {"a failed burn, then its removal refused", true, true, BurnFailsThenRemovalRefused, {R, A, R, A}, true,
+         "Error!!", 256, true},
         {"an arrival waiting while a removal is asked", false, false, ArrivalWaitingDuringRemoval,
          {A, R, R}, false, "", 0},
         {"refusal reported before the removal runs", false, false, RefusalBeforeTheRemovalRuns,
          {R, A}, true, "", 0},
         {"refusal reported before the removal runs, auto-burn on", false, true, RefusalBeforeTheRemovalRuns,
-         {R, A}, true, "OK!", 0},
+         {R, A}, true, "", 0},
         {"unplugged and replugged while busy", false, false, ReplugWhileBusy, {R, A}, true, "", 0},
         {"unplugged and replugged while busy, auto-burn on", false, true, ReplugWhileBusy, {R, A},
          true, "OK!", 256},
@@ -550,6 +563,7 @@ TEST(DeviceChange, EachRemovalEndsWithTheTabletGoneOrOpenAgain)
         SimHidSystem sim;
         SimDeviceConfig tablet;
         tablet.queryRemoveFails = row.queryFails;
+        tablet.stuckAddress = row.burnFails ? 5 : -1;
         sim.AddDevice(tablet);
         const DialogRun run = RunUpdateDialog(sim, [&](SimHidSystem& bus, CUpdateDlg& dlg,
                                                        const MessageBoxRecord&) {
@@ -570,7 +584,7 @@ TEST(DeviceChange, EachRemovalEndsWithTheTabletGoneOrOpenAgain)
             EXPECT_EQ(row.open ? 2u : 1u, bus.RegistrationCount()) << "the interface's, and the handle's if open";
             EXPECT_EQ(row.open ? 1u : 0u, bus.OpenHandleCount("Tablet"));
             EXPECT_EQ(row.writes, CallsOf(bus, "SetFeature").size());
-            if (row.writes != 0) {
+            if (row.writes != 0 && !row.burnFails) {
                 EXPECT_EQ(image, bus.Eeprom("Tablet")) << "the replugged tablet was burned";
             }
             // A granted query: the handle is closed before the answer, and

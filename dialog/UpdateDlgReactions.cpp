@@ -109,11 +109,11 @@ LRESULT CUpdateDlg::OnTabletArrived(WPARAM, LPARAM)
     // checked with its file dialog still open has no file yet: that arrival
     // opens the tablet without burning, as an empty path always meant.
     const bool stayed = m_tabletReturn.TakeStayed();
-    const bool autoBurn = m_bAutoBurn != FALSE && !m_strAutoBurnFile.empty() && !stayed;
     // The burn, the access request, the verification (at most a whole image,
     // made whenever auto-burn is on, but for a tablet that stayed) and the
     // dump's read.
     const bool verifies = m_bAutoBurn != FALSE && !stayed;
+    const bool autoBurn = verifies && !m_strAutoBurnFile.empty();
     const int transfers = (autoBurn ? CTabletEeprom::kBurnTransfers : 0) + CTabletEeprom::kStringRequestTransfers +
                           (verifies ? 2 : 1) * CTabletEeprom::kWholeImageTransfers;
     BeginPanelProgress(autoBurn ? kBurningLine : kReadingLine, transfers);

@@ -64,7 +64,8 @@ BOOL CUpdateApp::InitInstance()
     std::string error;
     m_system = CreateHidSystem(&error);
     if (!m_system) {
-        // Only the demo executable can fail here (a scenario it cannot use).
+        // The product fails here without a usable hid.dll in the system
+        // folder, the demo executable with a scenario it cannot use.
         AfxMessageBox(error.c_str(), MB_OK | MB_ICONHAND);
         return FALSE;
     }

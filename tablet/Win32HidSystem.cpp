@@ -1,44 +1,48 @@
 #include "Win32HidSystem.h"
 
+#include <utility>
+
+Win32HidSystem::Win32HidSystem(std::unique_ptr<HidLibrary> hid) : m_hid(std::move(hid)) {}
+
 void Win32HidSystem::HidD_GetHidGuid(LPGUID hidGuid)
 {
-    ::HidD_GetHidGuid(hidGuid);
+    m_hid->HidD_GetHidGuid(hidGuid);
 }
 
 BOOLEAN Win32HidSystem::HidD_GetPreparsedData(HANDLE device, PHIDP_PREPARSED_DATA* preparsedData)
 {
-    return ::HidD_GetPreparsedData(device, preparsedData);
+    return m_hid->HidD_GetPreparsedData(device, preparsedData);
 }
 
 BOOLEAN Win32HidSystem::HidD_FreePreparsedData(PHIDP_PREPARSED_DATA preparsedData)
 {
-    return ::HidD_FreePreparsedData(preparsedData);
+    return m_hid->HidD_FreePreparsedData(preparsedData);
 }
 
 BOOLEAN Win32HidSystem::HidD_GetAttributes(HANDLE device, PHIDD_ATTRIBUTES attributes)
 {
-    return ::HidD_GetAttributes(device, attributes);
+    return m_hid->HidD_GetAttributes(device, attributes);
 }
 
 NTSTATUS Win32HidSystem::HidP_GetCaps(PHIDP_PREPARSED_DATA preparsedData, PHIDP_CAPS caps)
 {
-    return ::HidP_GetCaps(preparsedData, caps);
+    return m_hid->HidP_GetCaps(preparsedData, caps);
 }
 
 BOOLEAN Win32HidSystem::HidD_SetFeature(HANDLE device, PVOID reportBuffer, ULONG reportBufferLength)
 {
-    return ::HidD_SetFeature(device, reportBuffer, reportBufferLength);
+    return m_hid->HidD_SetFeature(device, reportBuffer, reportBufferLength);
 }
 
 BOOLEAN Win32HidSystem::HidD_GetFeature(HANDLE device, PVOID reportBuffer, ULONG reportBufferLength)
 {
-    return ::HidD_GetFeature(device, reportBuffer, reportBufferLength);
+    return m_hid->HidD_GetFeature(device, reportBuffer, reportBufferLength);
 }
 
 BOOLEAN Win32HidSystem::HidD_GetIndexedString(HANDLE device, ULONG stringIndex, PVOID buffer,
                                               ULONG bufferLength)
 {
-    return ::HidD_GetIndexedString(device, stringIndex, buffer, bufferLength);
+    return m_hid->HidD_GetIndexedString(device, stringIndex, buffer, bufferLength);
 }
 
 HDEVINFO Win32HidSystem::SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent,

@@ -1,9 +1,15 @@
 #pragma once
+#include "HidLibrary.h"
 #include "HidSystem.h"
 
-// The production system: every call goes straight to the real Windows function.
+#include <memory>
+
+// The production system: every call goes straight to the real Windows
+// function, hid.dll's through the copy `hid` found in the system directory.
 class Win32HidSystem final : public HidSystem {
 public:
+    explicit Win32HidSystem(std::unique_ptr<HidLibrary> hid);
+
     void HidD_GetHidGuid(LPGUID hidGuid) override;
     BOOLEAN HidD_GetPreparsedData(HANDLE device, PHIDP_PREPARSED_DATA* preparsedData) override;
     BOOLEAN HidD_FreePreparsedData(PHIDP_PREPARSED_DATA preparsedData) override;
@@ -38,4 +44,7 @@ public:
     void Sleep(DWORD milliseconds) override;
     BOOL QueryPerformanceCounter(LARGE_INTEGER* count) override;
     BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) override;
+
+private:
+    std::unique_ptr<HidLibrary> m_hid;
 };

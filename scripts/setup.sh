@@ -19,6 +19,7 @@ packages=(
     googletest
     wine wine64 wine32:i386
     xvfb xauth
+    zip osslsigncode openssl
 )
 
 not_installed() {

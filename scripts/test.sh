@@ -76,6 +76,16 @@ for arch in x86 x64; do
     total_failed=$((total_failed + f))
 done
 
+# The release packages: signed and checked against a throwaway CA, their
+# checksums, and the same bytes from a clean clone elsewhere.
+echo "== release packages"
+package_log="$root/build/package-test.log"
+bash "$root/tests/scripts/package-test.sh" 2>&1 | tee "$package_log"
+read -r p f < <(sed -n 's/^package: \([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p' "$package_log")
+[ -n "${p:-}" ] || { p=0; f=1; }
+total_passed=$((total_passed + p))
+total_failed=$((total_failed + f))
+
 # End Wine while its display is still there.
 end_servers
 

@@ -89,8 +89,11 @@ package_in() { # package_in FOLDER INTO
     package_at "$folder" "$into"
 }
 package_at() { # package_at ROOT INTO
-    mkdir -p "$2" &&
-    bash "$1/scripts/package.sh" >"$2.log" 2>&1 &&
+    mkdir -p "$2" || return 1
+    if ! bash "$1/scripts/package.sh" >"$2.log" 2>&1; then
+        tail -n 20 "$2.log"
+        return 1
+    fi
     cp "$1"/build/package/*.zip "$1/build/package/SHA256SUMS" "$2/"
 }
 
@@ -103,7 +106,7 @@ else
     echo "(uncommitted changes here: the first packages are made in a clean clone too)"
     check "packages signed in a clean clone" package_in "$work/first-clone" "$work/first"
 fi
-[ -f "$work/first/SHA256SUMS" ] || { tail -n 20 "$work/first.log"; finish; }
+[ -f "$work/first/SHA256SUMS" ] || finish
 
 for zip in "$work"/first/*.zip; do
     name=$(basename "$zip" .zip)

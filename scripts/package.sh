@@ -83,6 +83,7 @@ sign_exe() {
         echo "package: signing $exe failed" >&2
         exit 1
     fi
+    rm -f "$out/sign.log"
     mv "$signed" "$exe"
 }
 

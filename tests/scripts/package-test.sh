@@ -133,7 +133,9 @@ same_zips() {
         (cd "$work/a" && cmake -E tar xf "$zip") && (cd "$work/b" && cmake -E tar xf "$work/second/$name")
         # Name the files inside that differ; none means the zip's own
         # records (times, order, attributes) do.
-        diff -rq "$work/a" "$work/b" || echo "the same files: the zip's own records differ"
+        if diff -rq "$work/a" "$work/b"; then
+            echo "the same files: the zip's own records differ"
+        fi
     done
     return $status
 }

@@ -3,74 +3,178 @@
 #include <sddl.h>
 
 #include <memory>
-#include <string>
+#include <vector>
 
 namespace {
 
-// What every copy asks of the mutex: to wait on it and to release it
-// (MUTEX_MODIFY_STATE). Asking for no more lets a copy open the mutex that a
-// copy of another user, or an elevated one, created: CreateMutex would ask
-// for MUTEX_ALL_ACCESS and be refused.
+// What every copy asks of the session mutex: to wait on it and to release
+// it. Asking for no more lets a copy open the mutex that an elevated copy of
+// the same user created.
 constexpr DWORD kMutexAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE;
-
-// Everyone may wait on the mutex and release it (0x00100001 is kMutexAccess);
-// the system and administrators have full access. Without it the creator's
-// default DACL would refuse every other user, and their copy would read the
-// refusal as a namespace it may not use.
-constexpr const char* kMutexSddl = "D:(A;;0x00100001;;;WD)(A;;GA;;;SY)(A;;GA;;;BA)";
 
 struct LocalFreeDeleter {
     void operator()(void* memory) const { ::LocalFree(memory); }
 };
-using SecurityDescriptor = std::unique_ptr<void, LocalFreeDeleter>;
 
-// Said where a developer looks (a debugger), never to the user: the copy
-// runs either way.
-void Note(const std::string& what)
+struct HandleCloser {
+    void operator()(HANDLE handle) const { ::CloseHandle(handle); }
+};
+
+// AddSIDToBoundaryDescriptor may move the descriptor, so the owner hands out
+// the address of its handle.
+class BoundaryDescriptor {
+public:
+    explicit BoundaryDescriptor(HANDLE handle) : m_handle(handle) {}
+    ~BoundaryDescriptor()
+    {
+        if (m_handle != nullptr)
+            ::DeleteBoundaryDescriptor(m_handle);
+    }
+    BoundaryDescriptor(const BoundaryDescriptor&) = delete;
+    BoundaryDescriptor& operator=(const BoundaryDescriptor&) = delete;
+    HANDLE Get() const { return m_handle; }
+    HANDLE* Address() { return &m_handle; }
+
+private:
+    HANDLE m_handle;
+};
+
+// The TOKEN_USER of this process; empty if the token cannot be read.
+std::vector<BYTE> ProcessUser()
 {
-    ::OutputDebugStringA(("TabletUpdate: " + what + "\n").c_str());
+    HANDLE raw = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw))
+        return {};
+    const std::unique_ptr<void, HandleCloser> token(raw);
+    DWORD size = 0;
+    ::GetTokenInformation(raw, TokenUser, nullptr, 0, &size);
+    if (size < sizeof(TOKEN_USER))
+        return {};
+    std::vector<BYTE> user(size);
+    if (!::GetTokenInformation(raw, TokenUser, user.data(), size, &size))
+        return {};
+    return user;
+}
+
+PSID SidOf(std::vector<BYTE>& tokenUser)
+{
+    return tokenUser.empty() ? nullptr : reinterpret_cast<TOKEN_USER*>(tokenUser.data())->User.Sid;
+}
+
+std::wstring SidText(PSID sid)
+{
+    wchar_t* raw = nullptr;
+    if (sid == nullptr || !::ConvertSidToStringSidW(sid, &raw))
+        return std::wstring();
+    const std::unique_ptr<void, LocalFreeDeleter> text(raw);
+    return raw;
+}
+
+// Only the user may use the object, whoever else asks (the system and
+// administrators included: they need nothing of it). Protected, so that
+// nothing is inherited into the list.
+std::unique_ptr<void, LocalFreeDeleter> OnlyUser(PSID user)
+{
+    const std::wstring sid = SidText(user);
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    if (sid.empty() ||
+        !::ConvertStringSecurityDescriptorToSecurityDescriptorW((L"D:P(A;;GA;;;" + sid + L")").c_str(),
+                                                                SDDL_REVISION_1, &raw, nullptr))
+        return nullptr;
+    return std::unique_ptr<void, LocalFreeDeleter>(raw);
+}
+
+// Said where a developer looks (a debugger), never to the user.
+void Note(const std::wstring& what, DWORD error)
+{
+    ::OutputDebugStringW((L"TabletUpdate: " + what + L" (error " + std::to_wstring(error) + L")\n").c_str());
 }
 
 } // namespace
 
 CSingleInstance::~CSingleInstance()
 {
+    if (m_hNamespace != nullptr)
+        ::ClosePrivateNamespace(m_hNamespace, PRIVATE_NAMESPACE_FLAG_DESTROY);
     if (m_bOwned)
         ::ReleaseMutex(m_hMutex);
     if (m_hMutex != nullptr)
         ::CloseHandle(m_hMutex);
 }
 
-HANDLE CSingleInstance::Open(const char* prefix)
+std::wstring CSingleInstance::SessionMutexName()
 {
-    PSECURITY_DESCRIPTOR raw = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(kMutexSddl, SDDL_REVISION_1, &raw, nullptr))
-        raw = nullptr; // the default DACL still guards this user's copies
-    const SecurityDescriptor descriptor(raw);
-    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
-    const std::string name = std::string(prefix) + "\\" + kName;
-    // Not created owned: ownership is taken by the wait below, which is the
-    // only way to tell an abandoned mutex from one that is owned.
-    return ::CreateMutexExA(descriptor ? &attributes : nullptr, name.c_str(), 0, kMutexAccess);
+    std::vector<BYTE> user = ProcessUser();
+    const std::wstring sid = SidText(SidOf(user));
+    return sid.empty() ? std::wstring() : std::wstring(L"Local\\") + kName + L"." + sid;
 }
 
 CSingleInstance::Claim CSingleInstance::Take()
 {
-    // The global namespace is refused (ERROR_ACCESS_DENIED) where a policy
-    // or a sandbox keeps a process out of it, and where someone else made
-    // an object of that name that we may not open: ours never refuse us.
-    m_hMutex = Open("Global");
-    if (m_hMutex == nullptr && ::GetLastError() == ERROR_ACCESS_DENIED) {
-        Note("the global namespace refused the instance mutex; one copy per session only");
-        m_hMutex = Open("Local");
+    std::vector<BYTE> tokenUser = ProcessUser();
+    const PSID user = SidOf(tokenUser);
+    if (user == nullptr) {
+        // Without the user there is no lock of theirs to take; running
+        // unguarded could let two copies write one tablet.
+        Note(L"cannot read this process's user; taken as another copy running", ::GetLastError());
+        return Claim::AnotherCopyRuns;
     }
-    if (m_hMutex == nullptr) {
-        // Refused here too, or the name belongs to an object of another
-        // type: not a copy of this program, so it does not stop this one.
-        Note("no instance mutex (error " + std::to_string(::GetLastError()) + "); running unguarded");
-        return Claim::Unguarded;
+    switch (CreateUserNamespace(user)) {
+    case Namespace::Created:
+        return Claim::Held;
+    case Namespace::Exists:
+        return Claim::AnotherCopyRuns;
+    case Namespace::Unavailable:
+        break;
     }
+    return TakeSessionMutex(user);
+}
 
+CSingleInstance::Namespace CSingleInstance::CreateUserNamespace(PSID user)
+{
+    BoundaryDescriptor boundary(::CreateBoundaryDescriptorW(kName, 0));
+    if (boundary.Get() == nullptr) {
+        Note(L"no boundary descriptor (no private namespaces here); the session's mutex is the lock",
+             ::GetLastError());
+        return Namespace::Unavailable;
+    }
+    if (!::AddSIDToBoundaryDescriptor(boundary.Address(), user)) {
+        Note(L"the user's SID cannot join the boundary; the session's mutex is the lock", ::GetLastError());
+        return Namespace::Unavailable;
+    }
+    // Nobody but the user may open the namespace: "a process can open an
+    // existing namespace even if it is not within the boundary unless the
+    // creator restricted access to the namespace". Without a descriptor the
+    // token's default DACL guards it.
+    const auto descriptor = OnlyUser(user);
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
+    m_hNamespace = ::CreatePrivateNamespaceW(descriptor ? &attributes : nullptr, boundary.Get(), kName);
+    if (m_hNamespace != nullptr)
+        return Namespace::Created;
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_ALREADY_EXISTS)
+        return Namespace::Exists;
+    // Not a name anyone else could have taken (the boundary is the user's):
+    // the system cannot make one here, e.g. a sandbox that refuses it.
+    Note(L"no private namespace; the session's mutex is the lock", error);
+    return Namespace::Unavailable;
+}
+
+CSingleInstance::Claim CSingleInstance::TakeSessionMutex(PSID user)
+{
+    const std::wstring name = L"Local\\" + std::wstring(kName) + L"." + SidText(user);
+    const auto descriptor = OnlyUser(user);
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
+    // Not created owned: ownership is taken by the wait below, which is the
+    // only way to tell an abandoned mutex from one that is owned.
+    m_hMutex = ::CreateMutexExW(descriptor ? &attributes : nullptr, name.c_str(), 0, kMutexAccess);
+    if (m_hMutex == nullptr) {
+        // ERROR_INVALID_HANDLE: an object of another type has the name.
+        // ERROR_ACCESS_DENIED: a mutex this copy may not open. Either way
+        // someone holds the name, and a copy of this user may be behind it.
+        Note(L"the session's lock name is held by an object this copy cannot own", ::GetLastError());
+        return Claim::AnotherCopyRuns;
+    }
     switch (::WaitForSingleObject(m_hMutex, 0)) {
     case WAIT_OBJECT_0:
         m_bOwned = true;
@@ -79,13 +183,13 @@ CSingleInstance::Claim CSingleInstance::Take()
         // Its owner ended without releasing it (crashed, killed). The wait
         // made this thread the owner; the tablet that copy may have left
         // half written is written whole by this one, as any tablet is.
-        Note("took over an abandoned instance mutex");
+        Note(L"took over an abandoned lock", ERROR_SUCCESS);
         m_bOwned = true;
         return Claim::Held;
     case WAIT_TIMEOUT:
         return Claim::AnotherCopyRuns;
     default:
-        Note("waiting on the instance mutex failed (error " + std::to_string(::GetLastError()) + "); running unguarded");
-        return Claim::Unguarded;
+        Note(L"waiting on the session's lock failed; taken as another copy running", ::GetLastError());
+        return Claim::AnotherCopyRuns;
     }
 }

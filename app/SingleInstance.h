@@ -1,43 +1,67 @@
 #pragma once
-// One copy of the program at a time on this computer, whoever started it.
+// One copy of the program at a time for each Windows user of the computer.
 //
 // Two copies writing one tablet leave it with bytes of both, so a copy holds
-// a named mutex for its whole life and a second copy finds it owned. The
-// mutex lives in the global namespace, so that a copy in another user's
-// session counts too; where that namespace is refused, the session's own
-// keeps at least this session to one copy.
+// a lock for its whole life and a second copy finds it taken. The lock must
+// be one that no other user can take: a name in the global or the session's
+// namespace can be made first by any process, of any user (owned, or as an
+// object of another type), and every copy would then either say "already
+// running" for as long as that process lives, or run unguarded.
 //
-// Ownership of a mutex belongs to the thread that took it, here the
-// program's only one: a copy that crashes or is killed leaves the mutex
-// abandoned, and the next copy takes it over.
+// So the lock is a private namespace whose boundary holds this user's SID
+// (Microsoft, "Object Namespaces"): only a process whose token holds that SID
+// can create it, and a namespace is known by its name and its boundary
+// together, so another user's namespace of the same name is another
+// namespace. Holding the lock is having created it: CreatePrivateNamespace
+// fails with ERROR_ALREADY_EXISTS while the copy that created it runs, and
+// Windows closes the creator's handle when that process ends however it ends
+// ("The handle is also closed when the creating process terminates"), so a
+// copy that crashed or was killed never blocks the next. Elevated or not, a
+// copy's token holds the same user SID, so both kinds count.
+//
+// Where the system has no private namespaces (Wine 8.0 and 10.0 stub
+// CreateBoundaryDescriptorW), the lock is a mutex in the session's own
+// namespace, named after the user, which only this user may open. There any
+// object already under that name that this copy cannot own (another copy's,
+// one of another type, one it may not open) counts as a running copy: it is
+// never ignored.
 
 #include <windows.h>
 
+#include <string>
+
 class CSingleInstance {
 public:
-    // The mutex's name without its namespace prefix.
-    static constexpr const char* kName = "TabletUpdate.OneCopyAtATime.{6A3D0042-7C1E-4B5A-9E21-3F0D8A5C2B17}";
+    // The private namespace's alias prefix, and the base of the session
+    // mutex's name.
+    static constexpr const wchar_t* kName = L"TabletUpdate.OneCopyPerUser.{6A3D0042-7C1E-4B5A-9E21-3F0D8A5C2B17}";
 
     enum class Claim {
-        Held,              // this copy owns the mutex (a fresh one, or one taken over)
-        AnotherCopyRuns,   // another copy owns it: this copy must not touch the tablet
-        Unguarded,         // no mutex could be had at all; the copy runs unguarded
+        Held,            // this copy holds the lock (a fresh one, or one taken over)
+        AnotherCopyRuns, // another copy holds it, or something holds its name: hands off the tablet
     };
 
     CSingleInstance() = default;
-    // Releases the mutex if this copy owns it, then closes the handle.
+    // Gives the lock up: closes the namespace, or releases and closes the mutex.
     ~CSingleInstance();
     CSingleInstance(const CSingleInstance&) = delete;
     CSingleInstance& operator=(const CSingleInstance&) = delete;
 
-    // Opens (or creates) the mutex and tries to own it without waiting.
-    // Call once, from the thread that lives as long as the program.
+    // Takes the lock without waiting. Call once, from the thread that lives
+    // as long as the program.
     Claim Take();
 
-private:
-    // CreateMutexEx in one namespace; null with the last error set.
-    static HANDLE Open(const char* prefix);
+    // The session mutex's full name for the user this process runs as
+    // ("Local\" + kName + "." + the user's SID); empty if the SID cannot be
+    // read. Only used where private namespaces are missing.
+    static std::wstring SessionMutexName();
 
+private:
+    enum class Namespace { Created, Exists, Unavailable };
+    Namespace CreateUserNamespace(PSID user);
+    Claim TakeSessionMutex(PSID user);
+
+    HANDLE m_hNamespace = nullptr;
     HANDLE m_hMutex = nullptr;
     bool m_bOwned = false;
 };

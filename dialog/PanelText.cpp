@@ -99,6 +99,22 @@ std::string SaveFailed(const QcDataFile::SaveResult& result, const std::string& 
     switch (result.outcome) {
     case Outcome::ReadOnly:
         return "The file was not saved:\n" + path + "\n\nThe file is read-only. It is unchanged.";
+    case Outcome::Link:
+        return "The file was not saved:\n" + path +
+               "\n\nThat name is a link to another file or folder, and saving through it could change a "
+               "file you did not choose. Nothing was changed. Save under another name.";
+    case Outcome::FolderRefused:
+        // The save writes a new file beside the chosen one first, so these
+        // say what keeps it from the folder, not from the file.
+        if (result.error == ERROR_WRITE_PROTECT)
+            return "The file was not saved:\n" + path +
+                   "\n\nThe disk is write-protected (a card or stick may have a lock switch). "
+                   "The file is unchanged.";
+        if (result.error == ERROR_ACCESS_DENIED)
+            return "The file was not saved:\n" + path +
+                   "\n\nYou may not create files in that folder. The file is unchanged. "
+                   "Save it in a folder of your own.";
+        break;
     case Outcome::ImageElsewhere:
         // The save failed half way: say where each file is, so that nothing
         // is thrown away as a leftover.
@@ -114,6 +130,7 @@ std::string SaveFailed(const QcDataFile::SaveResult& result, const std::string& 
     case Outcome::Unchanged:
         break;
     }
+    // Anything else, a missing folder among them: say what may be wrong.
     return "The file was not saved:\n" + path +
            "\n\nIt could not be written completely (is it open in another program, "
            "or is the folder missing?). The file is unchanged.";

@@ -20,9 +20,11 @@ const char kSessionEndingText[] =
     "The computer is shutting down, so the tablet was not written.\n\n"
     "If the shutdown is cancelled, try again.";
 // OFN_NOCHANGEDIR: the current directory stays where it was, so a USB stick
-// holding QC data files can be ejected while the station runs.
-const DWORD kOpenFlags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_NOREADONLYRETURN | OFN_NONETWORKBUTTON |
-                         OFN_LONGNAMES | OFN_NOCHANGEDIR;
+// holding QC data files can be ejected while the station runs. No
+// OFN_NOREADONLYRETURN: a master file is often read-only, or on a
+// write-protected share, and reading it harms nothing.
+const DWORD kOpenFlags =
+    OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_NONETWORKBUTTON | OFN_LONGNAMES | OFN_NOCHANGEDIR;
 // No overwrite prompt: saving over the file last loaded is the usual case.
 const DWORD kSaveFlags =
     OFN_HIDEREADONLY | OFN_NOREADONLYRETURN | OFN_NONETWORKBUTTON | OFN_LONGNAMES | OFN_NOCHANGEDIR;

@@ -6,6 +6,8 @@ using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
 using GetSystemMetricsForDpiFn = int(WINAPI*)(int, UINT);
 using AdjustWindowRectExForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
 using SetDialogDpiChangeBehaviorFn = BOOL(WINAPI*)(HWND, int, int);
+using GetThreadDpiAwarenessContextFn = DPI_AWARENESS_CONTEXT(WINAPI*)();
+using AreDpiAwarenessContextsEqualFn = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT, DPI_AWARENESS_CONTEXT);
 
 // DIALOG_DPI_CHANGE_BEHAVIORS' DDC_DISABLE_ALL, which the headers declare
 // only for Windows 10 targets.
@@ -21,6 +23,21 @@ Fn User32Function(const char* name)
 }
 
 } // namespace
+
+// Per-monitor v2 (Windows 10 1703 and later) draws a window's frame and
+// caption, and the controls their check boxes and scroll bars, at the
+// window's DPI. Per-monitor v1, all that Windows 10 1607 offers, scales
+// none of them: they stay at the system DPI while the window's own DPI
+// follows its monitor, and a layout that took them at the window's DPI
+// would be cut off or left with gaps.
+UINT CWindowDpi::ForSystemParts(UINT dpi)
+{
+    const auto current = User32Function<GetThreadDpiAwarenessContextFn>("GetThreadDpiAwarenessContext");
+    const auto equal = User32Function<AreDpiAwarenessContextsEqualFn>("AreDpiAwarenessContextsEqual");
+    if (current != nullptr && equal != nullptr && equal(current(), DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE))
+        return ForSystem();
+    return dpi;
+}
 
 UINT CWindowDpi::ForWindow(HWND hWnd)
 {
@@ -48,6 +65,7 @@ UINT CWindowDpi::ForSystem()
 // metric for another DPI is scaled from it.
 int CWindowDpi::SystemMetric(int index, UINT dpi)
 {
+    dpi = ForSystemParts(dpi);
     if (const auto forDpi = User32Function<GetSystemMetricsForDpiFn>("GetSystemMetricsForDpi"))
         return forDpi(index, dpi);
     const UINT system = ForSystem();
@@ -57,6 +75,7 @@ int CWindowDpi::SystemMetric(int index, UINT dpi)
 
 BOOL CWindowDpi::AdjustWindowRect(RECT* rect, DWORD style, DWORD exStyle, UINT dpi)
 {
+    dpi = ForSystemParts(dpi);
     if (const auto forDpi = User32Function<AdjustWindowRectExForDpiFn>("AdjustWindowRectExForDpi"))
         return forDpi(rect, style, FALSE, exStyle, dpi);
     return ::AdjustWindowRectEx(rect, style, FALSE, exStyle);

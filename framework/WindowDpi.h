@@ -24,6 +24,10 @@ public:
     // AdjustWindowRectEx for a window at `dpi`: its frame and caption grow
     // with it.
     static BOOL AdjustWindowRect(RECT* rect, DWORD style, DWORD exStyle, UINT dpi);
+    // The DPI the system draws a window's frame and its controls' own parts
+    // at, for a window at `dpi`: `dpi` itself, except under per-monitor v1
+    // awareness (Windows 10 1607), which draws them at the system DPI.
+    static UINT ForSystemParts(UINT dpi);
 
     // Keeps the dialog manager from laying a dialog out anew from its
     // template when its DPI changes; the dialog does that itself. FALSE where

@@ -1,11 +1,11 @@
 #include "QcDataFile.h"
 
+#include "FileReplacement.h"
 #include "Win32FileSystem.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -40,18 +40,39 @@ void KeyName(unsigned address, char (&key)[16])
     std::snprintf(key, sizeof(key), "Value%03u", address);
 }
 
-char LowerAscii(char c)
+template <typename Char>
+Char LowerAscii(Char c)
 {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    return (c >= 'A' && c <= 'Z') ? static_cast<Char>(c - 'A' + 'a') : c;
 }
 
-bool EqualsIgnoringCase(const char* a, const char* b)
+// Names are matched without regard to the case of ASCII letters, as the
+// profile functions match ours.
+template <typename Char>
+bool EqualsIgnoringCase(const Char* a, std::size_t length, const char* b)
 {
-    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-        if (LowerAscii(*a) != LowerAscii(*b))
+    for (std::size_t i = 0; i < length; ++i, ++b) {
+        if (*b == '\0' || LowerAscii(a[i]) != static_cast<Char>(LowerAscii(*b)))
             return false;
     }
-    return *a == *b;
+    return *b == '\0';
+}
+
+// The address a key name stands for (Value000..Value255), or -1. Key names
+// are matched without regard to case, as the profile functions do;
+// "Value7" is not "Value007" to them either.
+template <typename Char>
+int KeyAddress(const Char* name, std::size_t length)
+{
+    if (length != kKeyPrefixLength + 3 || !EqualsIgnoringCase(name, kKeyPrefixLength, kKeyPrefix))
+        return -1;
+    int address = 0;
+    for (std::size_t i = kKeyPrefixLength; i < length; ++i) {
+        if (name[i] < '0' || name[i] > '9')
+            return -1;
+        address = address * 10 + static_cast<int>(name[i] - '0');
+    }
+    return address < 256 ? address : -1;
 }
 
 // A double-null-terminated list from a profile query that returns
@@ -84,14 +105,12 @@ bool HasSection(const std::string& path)
     });
     bool found = false;
     ForEachName(names, [&](const char* name) {
-        found = found || EqualsIgnoringCase(name, kSection);
+        found = found || EqualsIgnoringCase(name, std::char_traits<char>::length(name), kSection);
     });
     return found;
 }
 
-// Which of Value000..Value255 the section names. Key names are matched
-// without regard to case, as the profile functions do; "Value7" is not
-// "Value007" to them either.
+// Which of Value000..Value255 the section names.
 std::vector<bool> PresentKeys(const std::string& path)
 {
     std::vector<bool> present(256, false);
@@ -99,20 +118,9 @@ std::vector<bool> PresentKeys(const std::string& path)
         return ::GetPrivateProfileStringA(kSection, nullptr, "", buffer, size, path.c_str());
     });
     ForEachName(names, [&](const char* name) {
-        if (std::char_traits<char>::length(name) != kKeyPrefixLength + 3)
-            return;
-        for (std::size_t i = 0; i < kKeyPrefixLength; ++i) {
-            if (LowerAscii(name[i]) != LowerAscii(kKeyPrefix[i]))
-                return;
-        }
-        unsigned address = 0;
-        for (std::size_t i = kKeyPrefixLength; i < kKeyPrefixLength + 3; ++i) {
-            if (name[i] < '0' || name[i] > '9')
-                return;
-            address = address * 10 + static_cast<unsigned>(name[i] - '0');
-        }
-        if (address < present.size())
-            present[address] = true;
+        const int address = KeyAddress(name, std::char_traits<char>::length(name));
+        if (address >= 0)
+            present[static_cast<std::size_t>(address)] = true;
     });
     return present;
 }
@@ -139,240 +147,160 @@ QcDataFile::LoadResult CheckFile(const std::string& path)
     return QcDataFile::LoadResult::Valid;
 }
 
-// The code page the *A file functions take names in: the process's ANSI one
-// (UTF-8 where the manifest's activeCodePage is in force), unless the
-// program switched them to OEM.
-UINT FileNameCodePage()
-{
-    return ::AreFileApisANSI() ? CP_ACP : CP_OEMCP;
-}
-
-bool Widen(const std::string& text, std::wstring& wide)
-{
-    const UINT codePage = FileNameCodePage();
-    const int length = ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.c_str(), -1, nullptr, 0);
-    if (length <= 0)
-        return false;
-    std::vector<wchar_t> buffer(static_cast<std::size_t>(length));
-    if (::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.c_str(), -1, buffer.data(), length) != length)
-        return false;
-    wide.assign(buffer.data());
-    return true;
-}
-
-bool Narrow(const wchar_t* wide, std::string& text)
-{
-    const UINT codePage = FileNameCodePage();
-    const int length = ::WideCharToMultiByte(codePage, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-    if (length <= 0)
-        return false;
-    std::vector<char> buffer(static_cast<std::size_t>(length));
-    if (::WideCharToMultiByte(codePage, 0, wide, -1, buffer.data(), length, nullptr, nullptr) != length)
-        return false;
-    text.assign(buffer.data());
-    return true;
-}
-
-// A name in `folder` that no file had, reserved as an empty file. Made with
-// GetTempFileNameW, which needs MAX_PATH characters for its result: the
-// ANSI version hands the name back through MAX_PATH bytes, and under the
-// UTF-8 code page a path of fewer than MAX_PATH characters can need three
-// times as many; it has then made the file and returns a name cut short.
-bool ReserveName(const std::string& folder, std::string& name)
-{
-    std::wstring wideFolder;
-    if (!Widen(folder, wideFolder))
-        return false;
-    wchar_t wideName[MAX_PATH] = {};
-    if (!::GetTempFileNameW(wideFolder.c_str(), L"tqc", 0, wideName))
-        return false;
-    if (!Narrow(wideName, name)) {
-        ::DeleteFileW(wideName);
-        return false;
-    }
-    return true;
-}
-
-// A file that is deleted again unless it is kept.
-class ScratchFile {
-public:
-    ScratchFile() = default;
-    ~ScratchFile()
-    {
-        if (!m_path.empty())
-            ::DeleteFileA(m_path.c_str());
-    }
-    ScratchFile(const ScratchFile&) = delete;
-    ScratchFile& operator=(const ScratchFile&) = delete;
-    bool Reserve(const std::string& folder) { return ReserveName(folder, m_path); }
-    const std::string& Path() const { return m_path; }
-    void Keep() { m_path.clear(); }
-
-private:
-    std::string m_path;
+// The file's text as code units: UTF-16 where it starts with a UTF-16
+// byte-order mark, as the profile functions read it; otherwise its bytes,
+// one unit each, so that whatever code page they are in comes back as it
+// was. A byte-order mark is kept apart, to be put back in front.
+struct FileText {
+    enum class Encoding { Bytes, Utf16Le, Utf16Be };
+    Encoding encoding = Encoding::Bytes;
+    std::string mark;
+    std::wstring units;
+    std::string oddByte; // a UTF-16 file's last byte that makes no unit
 };
 
-struct HandleCloser {
-    FileSystem* files;
-    void operator()(HANDLE handle) const
-    {
-        if (handle != INVALID_HANDLE_VALUE && handle != nullptr)
-            files->CloseHandle(handle);
-    }
-};
-
-// Virus scanners and indexers open a freshly written file for a moment, on
-// Windows without sharing delete: a replacement then fails with one of these,
-// and a moment later it goes through. ReplaceFile reports the first two
-// with every name as it was (a backup name given).
-bool HeldByAnotherProgram(DWORD error)
+FileText Decode(const std::string& bytes)
 {
-    return error == ERROR_UNABLE_TO_REMOVE_REPLACED || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT ||
-           error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+    FileText text;
+    auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    const bool le = bytes.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE;
+    const bool be = bytes.size() >= 2 && byte(0) == 0xFE && byte(1) == 0xFF;
+    if (le || be) {
+        text.encoding = le ? FileText::Encoding::Utf16Le : FileText::Encoding::Utf16Be;
+        text.mark = bytes.substr(0, 2);
+        std::size_t i = 2;
+        for (; i + 1 < bytes.size(); i += 2)
+            text.units += static_cast<wchar_t>(le ? byte(i) | (byte(i + 1) << 8) : (byte(i) << 8) | byte(i + 1));
+        text.oddByte = bytes.substr(i);
+        return text;
+    }
+    std::size_t i = 0;
+    if (bytes.size() >= 3 && byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF) {
+        text.mark = bytes.substr(0, 3);
+        i = 3;
+    }
+    for (; i < bytes.size(); ++i)
+        text.units += static_cast<wchar_t>(byte(i));
+    return text;
 }
 
-constexpr DWORD kHeldRetryMs = 1000;
-constexpr DWORD kHeldPollMs = 50;
-
-bool Exists(FileSystem& files, const std::string& path)
+std::string Encode(const FileText& text)
 {
-    return files.GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    std::string bytes = text.mark;
+    for (wchar_t unit : text.units) {
+        const auto value = static_cast<unsigned>(unit) & 0xFFFF;
+        switch (text.encoding) {
+        case FileText::Encoding::Bytes:
+            bytes += static_cast<char>(value);
+            break;
+        case FileText::Encoding::Utf16Le:
+            bytes += static_cast<char>(value & 0xFF);
+            bytes += static_cast<char>(value >> 8);
+            break;
+        case FileText::Encoding::Utf16Be:
+            bytes += static_cast<char>(value >> 8);
+            bytes += static_cast<char>(value & 0xFF);
+            break;
+        }
+    }
+    return bytes + text.oddByte;
 }
 
-using Outcome = QcDataFile::SaveResult::Outcome;
+bool IsBlank(wchar_t c)
+{
+    return c == L' ' || c == L'\t';
+}
 
-// Puts the written copy in the target's place.
-//
-// An existing target is replaced with ReplaceFileA, which keeps its identity
-// (creation time, ACL, short name), and always with a backup name: without
-// one, a ReplaceFile that fails half way leaves the old file under a name
-// nobody is told (ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) or not at all
-// (ERROR_UNABLE_TO_MOVE_REPLACEMENT). With one, Microsoft documents every
-// failure but ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 as leaving each file under
-// its own name, and that one as leaving the old file at the backup name.
-class Replacement {
-public:
-    Replacement(FileSystem& files, const std::string& copy, const std::string& backup, const std::string& target)
-        : m_files(files), m_copy(copy), m_backup(backup), m_target(target)
-    {
-    }
+// [begin, end) of `text` without the blanks around it.
+void Trim(const std::wstring& text, std::size_t& begin, std::size_t& end)
+{
+    while (begin < end && IsBlank(text[begin]))
+        ++begin;
+    while (end > begin && IsBlank(text[end - 1]))
+        --end;
+}
 
-    Outcome Run()
-    {
-        const DWORD attributes = m_files.GetFileAttributesA(m_target.c_str());
-        // A read-only target refuses for good: no point waiting for it.
-        // Windows refuses to replace a read-only file with access denied,
-        // which the wait below would take for a held file and try for a
-        // second; Wine 8.0 replaces it, as root and as anyone else. So the
-        // attribute is asked first, and the refusal comes at once.
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
-            return Outcome::ReadOnly;
-        m_attributes = attributes;
-        if (attributes == INVALID_FILE_ATTRIBUTES)
-            return MoveIn(MOVEFILE_REPLACE_EXISTING) ? Outcome::Saved : Outcome::Unchanged;
-        const Outcome replaced = Replace();
-        if (replaced != Outcome::ImageElsewhere)
-            return replaced;
-        return Recover();
-    }
+std::wstring KeyLine(const std::wstring& key, BYTE value)
+{
+    return key + L"=" + std::to_wstring(static_cast<unsigned>(value));
+}
 
-private:
-    // Whether the target can be deleted now, as its replacement must. Asked
-    // first, because ReplaceFile must not be tried in vain: Wine's creates a
-    // scratch file of its own beside the target and leaves it there when the
-    // target is held.
-    bool TargetFree()
-    {
-        const std::unique_ptr<void, HandleCloser> probe(
-            m_files.CreateFileA(m_target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
-            HandleCloser{&m_files});
-        return probe.get() != INVALID_HANDLE_VALUE;
-    }
+// The file's text with every key of the section set to the image, as
+// WritePrivateProfileString would leave it key by key: the first key of
+// each name takes the new value in its place, keys the section lacks follow
+// its last line that is not blank, in ascending order, a file without the
+// section gets it at its end, and every other line stays as it was.
+std::wstring WithImage(const std::wstring& text, const QcDataFile::Image& image)
+{
+    std::wstring out;
+    std::vector<bool> written(image.size(), false);
+    bool inSection = false;
+    bool sectionSeen = false;
+    std::size_t insertAt = 0; // in `out`: after the section's last line that is not blank
+    for (std::size_t begin = 0; begin < text.size();) {
+        const std::size_t newline = text.find(L'\n', begin);
+        const std::size_t next = newline == std::wstring::npos ? text.size() : newline + 1;
+        std::size_t end = newline == std::wstring::npos ? text.size() : newline;
+        if (end > begin && text[end - 1] == L'\r')
+            --end;
+        std::size_t first = begin;
+        std::size_t last = end;
+        Trim(text, first, last);
+        const std::size_t lineBegin = begin;
+        begin = next;
 
-    // ReplaceFile, tried again for about a second while the target is held.
-    // ImageElsewhere here means a replacement that failed half way: the old
-    // file is no longer under its name.
-    Outcome Replace()
-    {
-        const DWORD start = m_files.GetTickCount();
-        for (;;) {
-            DWORD error = ERROR_SUCCESS;
-            if (!TargetFree()) {
-                error = ::GetLastError();
-                // Gone meanwhile: the name is free for the copy.
-                if (!Exists(m_files, m_target))
-                    return Outcome::ImageElsewhere;
-            } else if (!m_files.DeleteFileA(m_backup.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
-                // The backup name was reserved as an empty file; it must be
-                // free, or the old file would not go there.
-                return Outcome::Unchanged;
-            } else if (m_files.ReplaceFileA(m_target.c_str(), m_copy.c_str(), m_backup.c_str(),
-                                            REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
-                m_files.DeleteFileA(m_backup.c_str());
-                KeepAttributes();
-                return Outcome::Saved;
+        if (first < last && text[first] == L'[') {
+            // The reader takes the name up to the closing bracket, without
+            // the blanks inside it; only the first section of the name counts.
+            std::size_t nameBegin = first + 1;
+            std::size_t nameEnd = std::min(text.find(L']', nameBegin), last);
+            Trim(text, nameBegin, nameEnd);
+            inSection = !sectionSeen && EqualsIgnoringCase(text.data() + nameBegin, nameEnd - nameBegin, kSection);
+            sectionSeen = sectionSeen || inSection;
+            out.append(text, lineBegin, next - lineBegin);
+            if (inSection)
+                insertAt = out.size();
+            continue;
+        }
+        if (inSection && first < last) {
+            std::size_t keyEnd = std::min(text.find(L'=', first), last);
+            std::size_t keyBegin = first;
+            Trim(text, keyBegin, keyEnd);
+            const int address = KeyAddress(text.data() + keyBegin, keyEnd - keyBegin);
+            if (address >= 0 && !written[static_cast<std::size_t>(address)]) {
+                written[static_cast<std::size_t>(address)] = true;
+                out += KeyLine(text.substr(keyBegin, keyEnd - keyBegin), image[static_cast<std::size_t>(address)]);
+                out.append(text, end, next - end);
             } else {
-                error = ::GetLastError();
-                // Judged by the names, not by the code alone: whatever the
-                // code, a target that is gone or an old file at the backup
-                // name has to be dealt with.
-                m_backupHoldsOld = Exists(m_files, m_backup);
-                if (m_backupHoldsOld || !Exists(m_files, m_target))
-                    return Outcome::ImageElsewhere;
+                out.append(text, lineBegin, next - lineBegin);
             }
-            if (!HeldByAnotherProgram(error) || m_files.GetTickCount() - start >= kHeldRetryMs)
-                return Outcome::Unchanged;
-            m_files.Sleep(kHeldPollMs);
+            insertAt = out.size();
+            continue;
+        }
+        out.append(text, lineBegin, next - lineBegin);
+    }
+
+    std::wstring missing;
+    for (std::size_t address = 0; address < image.size(); ++address) {
+        if (!written[address]) {
+            std::wstring key(kKeyPrefix, kKeyPrefix + kKeyPrefixLength);
+            key += static_cast<wchar_t>(L'0' + address / 100);
+            key += static_cast<wchar_t>(L'0' + address / 10 % 10);
+            key += static_cast<wchar_t>(L'0' + address % 10);
+            missing += KeyLine(key, image[address]) + L"\r\n";
         }
     }
-
-    // The chosen name is free and the image is still in the copy: the copy
-    // moves in. Failing that, the old file goes back under its name; failing
-    // that too, both stay where they are and the caller is told where.
-    Outcome Recover()
-    {
-        if (!Exists(m_files, m_target) && MoveIn(0)) {
-            if (m_backupHoldsOld)
-                m_files.DeleteFileA(m_backup.c_str());
-            return Outcome::Saved;
-        }
-        if (m_backupHoldsOld && !Exists(m_files, m_target) &&
-            m_files.MoveFileExA(m_backup.c_str(), m_target.c_str(), MOVEFILE_WRITE_THROUGH))
-            return Outcome::Unchanged;
-        return Outcome::ImageElsewhere;
+    if (!sectionSeen) {
+        insertAt = out.size();
+        // After a blank line, where the file has lines already.
+        missing = (out.empty() ? L"[" : L"\r\n[") + std::wstring(kSection, kSection + sizeof(kSection) - 1) +
+                  L"]\r\n" + missing;
     }
-
-    // Moves the copy to the target's name, tried again for about a second
-    // while something holds one of them.
-    bool MoveIn(DWORD replace)
-    {
-        const DWORD start = m_files.GetTickCount();
-        for (;;) {
-            if (m_files.MoveFileExA(m_copy.c_str(), m_target.c_str(), replace | MOVEFILE_WRITE_THROUGH)) {
-                KeepAttributes();
-                return true;
-            }
-            if (!HeldByAnotherProgram(::GetLastError()) || m_files.GetTickCount() - start >= kHeldRetryMs)
-                return false;
-            m_files.Sleep(kHeldPollMs);
-        }
-    }
-
-    // The copy was made writable; the target's own attributes are put back.
-    void KeepAttributes()
-    {
-        if (m_attributes != INVALID_FILE_ATTRIBUTES && m_files.GetFileAttributesA(m_target.c_str()) != m_attributes)
-            m_files.SetFileAttributesA(m_target.c_str(), m_attributes);
-    }
-
-    FileSystem& m_files;
-    const std::string& m_copy;
-    const std::string& m_backup;
-    const std::string& m_target;
-    DWORD m_attributes = INVALID_FILE_ATTRIBUTES;
-    bool m_backupHoldsOld = false;
-};
+    if (insertAt > 0 && out[insertAt - 1] != L'\n' && !missing.empty())
+        missing = L"\r\n" + missing;
+    out.insert(insertAt, missing);
+    return out;
+}
 
 } // namespace
 
@@ -454,67 +382,38 @@ bool QcDataFile::Save(const char* path, const Image& image, FileSystem& files, S
 QcDataFile::SaveResult::Outcome QcDataFile::Write(const char* path, const Image& image, FileSystem& files,
                                                   SaveResult& result)
 {
+    using Outcome = SaveResult::Outcome;
     std::string full;
     if (!FullPath(path, full))
         return Outcome::Unchanged;
-    // Refused before any work: writing the 256 keys into the copy takes a
-    // while, and a read-only file will refuse the replacement anyway. The
-    // replacement asks again, just before it replaces.
-    const DWORD attributes = files.GetFileAttributesA(full.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+    // The profile functions write one key at a time, in place, each time
+    // opening the file by its name again: a failure half way would leave a
+    // file that mixes the new image with the old one, and a name opened 256
+    // times can be made to lead elsewhere in between. So the file's new text
+    // is made here, as those functions would leave it, and replaces the file
+    // in one step.
+    FileReplacement replacement(files, full);
+    const FileReplacement::Result done = replacement.Run([&](const std::string& old) {
+        FileText text = Decode(old);
+        text.units = WithImage(text.units, image);
+        return Encode(text);
+    });
+    result.error = done.error;
+    result.imageFile = done.contentFile;
+    result.previousFile = done.previousFile;
+    switch (done.outcome) {
+    case FileReplacement::Outcome::Replaced:
+        return Outcome::Saved;
+    case FileReplacement::Outcome::Unchanged:
+        return Outcome::Unchanged;
+    case FileReplacement::Outcome::ReadOnly:
         return Outcome::ReadOnly;
-
-    // The profile functions write one key at a time, in place: a failure
-    // half way would leave a file that mixes the new image with the old one.
-    // So the keys go into a copy beside the target, and the copy replaces the
-    // target only once every key is in it. Beside it, so that the replacement
-    // is a rename within one volume; the backup name is reserved there too.
-    const std::string::size_type slash = full.find_last_of('\\');
-    if (slash == std::string::npos)
-        return Outcome::Unchanged;
-    const std::string folder = full.substr(0, slash + 1);
-    ScratchFile scratch;
-    ScratchFile backup;
-    if (!scratch.Reserve(folder) || !backup.Reserve(folder))
-        return Outcome::Unchanged;
-    const char* scratchName = scratch.Path().c_str();
-
-    // Other sections and the places of existing keys are kept: the copy
-    // starts as the target itself.
-    const bool targetExisted = ::GetFileAttributesA(full.c_str()) != INVALID_FILE_ATTRIBUTES;
-    if (targetExisted) {
-        if (!::CopyFileA(full.c_str(), scratchName, FALSE))
-            return Outcome::Unchanged;
-        // CopyFile carries a read-only attribute over, and a read-only copy
-        // could be neither written nor deleted; the target's own attribute
-        // still refuses the replacement below. (Wine 8.0 carries it only to
-        // a file that CopyFile creates, so under Wine the copy stays writable.)
-        ::SetFileAttributesA(scratchName, FILE_ATTRIBUTE_NORMAL);
+    case FileReplacement::Outcome::Link:
+        return Outcome::Link;
+    case FileReplacement::Outcome::FolderRefused:
+        return Outcome::FolderRefused;
+    case FileReplacement::Outcome::ContentElsewhere:
+        return Outcome::ImageElsewhere;
     }
-
-    for (unsigned address = 0; address < image.size(); ++address) {
-        char key[16];
-        char value[8];
-        KeyName(address, key);
-        std::snprintf(value, sizeof(value), "%u", static_cast<unsigned>(image[address]));
-        if (!::WritePrivateProfileStringA(kSection, key, value, scratchName))
-            return Outcome::Unchanged;
-    }
-    // Where the system caches profile files, this writes the copy out first.
-    ::WritePrivateProfileStringA(nullptr, nullptr, nullptr, scratchName);
-
-    Replacement replacement(files, scratch.Path(), backup.Path(), full);
-    const Outcome outcome = replacement.Run();
-    if (outcome == Outcome::Saved) {
-        scratch.Keep();
-    } else if (outcome == Outcome::ImageElsewhere) {
-        // The copy is the image's only place now, and the backup may be the
-        // old file's: both are kept, and named to the caller.
-        result.imageFile = scratch.Path();
-        if (Exists(files, backup.Path()))
-            result.previousFile = backup.Path();
-        scratch.Keep();
-        backup.Keep();
-    }
-    return outcome;
+    return Outcome::Unchanged;
 }

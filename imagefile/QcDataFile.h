@@ -34,9 +34,14 @@ public:
             Saved,          // the file holds the image
             Unchanged,      // nothing written: the file is as it was (or still absent)
             ReadOnly,       // refused at once, the file is read-only; it is as it was
+            Link,           // refused at once, the name is a symbolic link or junction; nothing changed
+            FolderRefused,  // no file could be made in its folder (`error` says why); it is as it was
             ImageElsewhere, // no file has the chosen name now; the image is in `imageFile`
         };
         Outcome outcome = Outcome::Unchanged;
+        // FolderRefused only: the error of the attempt to make a file in the
+        // folder (ERROR_WRITE_PROTECT, ERROR_ACCESS_DENIED, ...).
+        DWORD error = ERROR_SUCCESS;
         // ImageElsewhere only, full paths: the file that holds the image, and
         // where the file that had the chosen name went (empty: it is gone).
         std::string imageFile;
@@ -47,8 +52,9 @@ public:
     // left alone. The file is replaced only once every key is written: on
     // false it is exactly as it was (or still absent), unless `result` says
     // ImageElsewhere. A target another program holds open for a moment is
-    // waited for, about a second at most; a read-only one is refused at
-    // once; a replaced target keeps its attributes.
+    // waited for, about a second at most; a read-only one, and a name that
+    // is a link to somewhere else, are refused at once; a replaced target
+    // keeps its attributes.
     static bool Save(const char* path, const Image& image, SaveResult* result = nullptr);
     // The same, putting the file in place through `files`.
     static bool Save(const char* path, const Image& image, FileSystem& files, SaveResult* result);

@@ -23,6 +23,33 @@ BOOL Win32FileSystem::CloseHandle(HANDLE handle)
     return ::CloseHandle(handle);
 }
 
+BOOL Win32FileSystem::GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID info,
+                                                   DWORD size)
+{
+    return ::GetFileInformationByHandleEx(file, infoClass, info, size);
+}
+
+BOOL Win32FileSystem::ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped)
+{
+    return ::ReadFile(file, buffer, toRead, read, overlapped);
+}
+
+BOOL Win32FileSystem::WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
+                                LPOVERLAPPED overlapped)
+{
+    return ::WriteFile(file, buffer, toWrite, written, overlapped);
+}
+
+BOOL Win32FileSystem::FlushFileBuffers(HANDLE file)
+{
+    return ::FlushFileBuffers(file);
+}
+
+UINT Win32FileSystem::GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique, LPWSTR tempFileName)
+{
+    return ::GetTempFileNameW(pathName, prefixString, unique, tempFileName);
+}
+
 BOOL Win32FileSystem::ReplaceFileA(LPCSTR replacedFileName, LPCSTR replacementFileName, LPCSTR backupFileName,
                                    DWORD replaceFlags, LPVOID exclude, LPVOID reserved)
 {

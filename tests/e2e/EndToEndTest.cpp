@@ -319,24 +319,30 @@ bool WritesBegun(const std::string& trace)
 // Two copies started while the first one writes: the second, in either mode,
 // shows its box and exits without making its bus (it would have started the
 // shared trace file afresh); the first finishes its one burst untouched.
+// Whatever another program put under the global name that earlier versions
+// locked (any user's process can make it first) neither locks the copies out
+// nor lets them both run.
 TEST(EndToEnd, ASecondCopyStartedDuringTheUpdateSaysSoAndTouchesNothing)
 {
+    enum class Squatter { None, OwnedMutex, Event };
     const struct {
         const char* what;
         const char* arguments;
-        bool globalRefused;
+        Squatter squatter;
     } rows[] = {
-        {"a second one-shot update", "", false},
-        {"a second copy opened as the station", " /service", false},
-        // Someone else's object of the name, which no one may open: both
-        // copies are refused the global one and meet in the session's.
-        {"the global name refused", "", true},
+        {"a second one-shot update", "", Squatter::None},
+        {"a second copy opened as the station", " /service", Squatter::None},
+        {"the earlier global name: a mutex another process owns", "", Squatter::OwnedMutex},
+        {"the earlier global name: an object of another type", "", Squatter::Event},
     };
     int number = 0;
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << "row " << number++ << ": " << row.what);
-        const UniqueHandle squatter = row.globalRefused ? SquatGlobalName() : UniqueHandle();
-        ASSERT_EQ(row.globalRefused, static_cast<bool>(squatter));
+        UniqueHandle squatter;
+        if (row.squatter != Squatter::None) {
+            squatter = SquatEarlierGlobalName(row.squatter == Squatter::OwnedMutex ? Squat::OwnedMutex : Squat::Event);
+            ASSERT_TRUE(squatter);
+        }
         TempFolder folder;
         const std::string trace = folder.File("trace.txt");
         UiDriver first(SlowUpdate(trace, 3000));
@@ -361,6 +367,32 @@ TEST(EndToEnd, ASecondCopyStartedDuringTheUpdateSaysSoAndTouchesNothing)
     }
 }
 
+// An object of another type under the lock's name is never ignored: a copy
+// cannot tell whose it is, so it stays off the tablet. Only where the lock is
+// the session's mutex does the lock have a name another program can reach;
+// where it is the user's private namespace (Windows), the event is nothing
+// to the program, which then updates as always.
+TEST(EndToEnd, AnObjectOfAnotherTypeUnderTheLocksNameIsTakenForARunningCopy)
+{
+    const bool namespaces = PrivateNamespacesExist();
+    std::printf("[          ] the lock here is %s\n",
+                namespaces ? "the user's private namespace"
+                           : "the session's mutex (no private namespaces: another user's process cannot be "
+                             "shown to be kept out)");
+    const UniqueHandle squatter = SquatSessionMutexName();
+    ASSERT_TRUE(squatter);
+    TempFolder folder;
+    const std::string trace = folder.File("trace.txt");
+    const UiRunResult run = RunProgram(TABLETUPDATESIM_EXE, {{"TABLETSIM_TRACE", trace}});
+    if (namespaces) {
+        ASSERT_EQ(1u, run.messageBoxes.size());
+        EXPECT_EQ(kUpdated, run.messageBoxes[0].text);
+        return;
+    }
+    ExpectAlreadyRunning(run, "TabletUpdateSim");
+    EXPECT_TRUE(ReadTrace(trace).empty()) << "no bus made, nothing sent";
+}
+
 // A copy killed in the middle of its writes leaves the mutex abandoned: the
 // next copy takes it over and updates the tablet whole.
 TEST(EndToEnd, ACopyStartedAfterTheFirstWasKilledRunsNormally)
@@ -370,8 +402,10 @@ TEST(EndToEnd, ACopyStartedAfterTheFirstWasKilledRunsNormally)
     UiDriver killed(SlowUpdate(killedTrace));
     ASSERT_TRUE(killed.Start());
     ASSERT_TRUE(killed.WaitUntil([&] { return WritesBegun(killedTrace); }, 20000));
+    // Where the lock is the user's private namespace, Windows closes it
+    // with the killed copy's handles: there is nothing to hold.
     const UniqueHandle held = OpenInstanceMutex();
-    ASSERT_TRUE(held) << "the running copy holds the mutex";
+    ASSERT_TRUE(held || PrivateNamespacesExist()) << "the running copy holds the mutex";
     ASSERT_TRUE(KillProgram(killed));
     EXPECT_EQ(RunOutcome::Exited, killed.Finish().outcome);
     EXPECT_LT(Only(ReadTrace(killedTrace), "SetFeature").size(), 256u) << "killed half way";

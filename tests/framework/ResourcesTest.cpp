@@ -4,12 +4,14 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "WinApp.h"
+#include "WindowDpi.h"
 #include "Version.h"
 #include "resource.h"
 
@@ -140,7 +142,10 @@ TEST(Resources, ManifestDeclaresPerMonitorDpiAwareness)
         const wchar_t* value;
     } rows[] = {
         {L"http://schemas.microsoft.com/SMI/2005/WindowsSettings", L"dpiAware", L"true"},
-        {L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness", L"PerMonitorV2"},
+        // Windows 10 1607 knows no PerMonitorV2 and ignores dpiAware once
+        // dpiAwareness is there: without the value after it, it would run
+        // the program unaware and stretched.
+        {L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness", L"PerMonitorV2, PerMonitor"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << row.name);
@@ -153,6 +158,47 @@ TEST(Resources, ManifestDeclaresPerMonitorDpiAwareness)
 
 // A title string (id 0xE000, in string block 0xE000 / 16 + 1) would caption
 // the message boxes instead of the executable's name.
+// What the manifest's fallback asks of the layout: under per-monitor v1
+// (Windows 10 1607) the frame and the controls' own parts stay at the system
+// DPI, so a window at twice that DPI is measured at the system's; under v2
+// they grow with the window.
+TEST(Resources, PerMonitorV1KeepsFramesAndControlPartsAtTheSystemDpi)
+{
+    using SetContextFn = DPI_AWARENESS_CONTEXT(WINAPI*)(DPI_AWARENESS_CONTEXT);
+    const auto setContext = reinterpret_cast<SetContextFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleA("user32.dll"), "SetThreadDpiAwarenessContext")));
+    ASSERT_NE(nullptr, setContext) << "Windows 10 1607 and Wine have it";
+    const UINT system = CWindowDpi::ForSystem();
+    const UINT twice = 2 * system;
+    const struct {
+        DPI_AWARENESS_CONTEXT context;
+        const char* what;
+        UINT parts;
+    } rows[] = {
+        {DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE, "per-monitor v1", system},
+        {DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2, "per-monitor v2", twice},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const DPI_AWARENESS_CONTEXT previous = setContext(row.context);
+        if (previous == nullptr) {
+            // Wine 8.0 knows no per-monitor v2.
+            std::printf("[          ] no %s here\n", row.what);
+            continue;
+        }
+        const UINT parts = CWindowDpi::ForSystemParts(twice);
+        const int scrollBar = CWindowDpi::SystemMetric(SM_CXVSCROLL, twice);
+        RECT frame{0, 0, 100, 100};
+        CWindowDpi::AdjustWindowRect(&frame, WS_CAPTION | WS_SYSMENU, 0, twice);
+        RECT expectedFrame{0, 0, 100, 100};
+        CWindowDpi::AdjustWindowRect(&expectedFrame, WS_CAPTION | WS_SYSMENU, 0, parts);
+        setContext(previous);
+        EXPECT_EQ(row.parts, parts);
+        EXPECT_EQ(CWindowDpi::SystemMetric(SM_CXVSCROLL, parts), scrollBar);
+        EXPECT_EQ(expectedFrame.bottom - expectedFrame.top, frame.bottom - frame.top);
+    }
+}
+
 TEST(Resources, NoApplicationTitleString)
 {
     EXPECT_EQ(::FindResourceA(nullptr, MAKEINTRESOURCEA(0xE000 / 16 + 1), MAKEINTRESOURCEA(6) /* RT_STRING */), nullptr);

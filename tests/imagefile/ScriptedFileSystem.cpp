@@ -38,3 +38,38 @@ BOOL ScriptedFileSystem::MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName
     }
     return Win32FileSystem::MoveFileExA(existingFileName, newFileName, flags);
 }
+
+HANDLE ScriptedFileSystem::CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                                       LPSECURITY_ATTRIBUTES security, DWORD creationDisposition,
+                                       DWORD flagsAndAttributes, HANDLE templateFile)
+{
+    if (creationDisposition == CREATE_NEW && createNewError != 0) {
+        ::SetLastError(createNewError);
+        return INVALID_HANDLE_VALUE;
+    }
+    const HANDLE handle = Win32FileSystem::CreateFileA(fileName, desiredAccess, shareMode, security,
+                                                       creationDisposition, flagsAndAttributes, templateFile);
+    if (handle != INVALID_HANDLE_VALUE && !linkPath.empty() && linkPath == fileName &&
+        (flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT) != 0)
+        m_linkHandles.insert(handle);
+    return handle;
+}
+
+BOOL ScriptedFileSystem::CloseHandle(HANDLE handle)
+{
+    m_linkHandles.erase(handle);
+    return Win32FileSystem::CloseHandle(handle);
+}
+
+BOOL ScriptedFileSystem::GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass,
+                                                      LPVOID info, DWORD size)
+{
+    if (!Win32FileSystem::GetFileInformationByHandleEx(file, infoClass, info, size))
+        return FALSE;
+    if (infoClass == FileAttributeTagInfo && m_linkHandles.count(file) != 0) {
+        auto* tag = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(info);
+        tag->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        tag->ReparseTag = IO_REPARSE_TAG_SYMLINK;
+    }
+    return TRUE;
+}

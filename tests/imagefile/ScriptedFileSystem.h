@@ -1,10 +1,12 @@
 #pragma once
 // The real file system, but ReplaceFileA and MoveFileExA fail on demand the
-// way Microsoft documents their failures, names and all, and the wait for a
-// held file runs on a virtual clock.
+// way Microsoft documents their failures, names and all, a folder can refuse
+// every new file, a name can be a symbolic link, and the wait for a held file
+// runs on a virtual clock.
 
 #include "Win32FileSystem.h"
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,13 @@ public:
     unsigned imageMovesFailing = 0;
     unsigned oldFileMovesFailing = 0;
 
+    // Every CreateFileA that makes a new file (CREATE_NEW) fails with this,
+    // as on a write-protected card or in a folder the user may not write to.
+    DWORD createNewError = 0;
+    // The name that is a symbolic link: a handle opened on it reports what
+    // Windows reports for one opened with FILE_FLAG_OPEN_REPARSE_POINT.
+    std::string linkPath;
+
     unsigned replaceCalls = 0;
     unsigned moveCalls = 0;
     DWORD now = 0; // the virtual clock, in ms
@@ -38,9 +47,15 @@ public:
     BOOL ReplaceFileA(LPCSTR replacedFileName, LPCSTR replacementFileName, LPCSTR backupFileName,
                       DWORD replaceFlags, LPVOID exclude, LPVOID reserved) override;
     BOOL MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags) override;
+    HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                       DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile) override;
+    BOOL CloseHandle(HANDLE handle) override;
+    BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID info,
+                                      DWORD size) override;
     DWORD GetTickCount() override { return now; }
     void Sleep(DWORD milliseconds) override { now += milliseconds; }
 
 private:
     std::string m_backup; // the backup name of the last ReplaceFileA call
+    std::set<HANDLE> m_linkHandles;
 };

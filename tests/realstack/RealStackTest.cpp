@@ -465,7 +465,7 @@ TEST_F(RealStack, OneCopyAtATime)
         ASSERT_TRUE(killed.Start());
         ASSERT_TRUE(killed.WaitUntil([&] { return Only(m_tablet.Trace(), "SetFeature").size() >= 40; }, 20000));
         const UniqueHandle held = OpenInstanceMutex();
-        ASSERT_TRUE(held) << "the running copy holds the mutex";
+        ASSERT_TRUE(held || PrivateNamespacesExist()) << "the running copy holds the mutex";
         ASSERT_TRUE(KillProgram(killed));
         EXPECT_EQ(RunOutcome::Exited, killed.Finish().outcome);
         const size_t written = Only(m_tablet.Trace(), "SetFeature").size();

@@ -4,9 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sddl.h>
-
-#include <memory>
 #include <string>
 
 const char kAlreadyRunningText[] =
@@ -22,34 +19,50 @@ bool KillProgram(const UiDriver& driver)
 
 namespace {
 
-std::string GlobalName()
+// The global name that earlier versions gave their one-copy mutex.
+constexpr wchar_t kEarlierGlobalName[] =
+    L"Global\\TabletUpdate.OneCopyAtATime.{6A3D0042-7C1E-4B5A-9E21-3F0D8A5C2B17}";
+
+// Made here, not opened: an existing object would be someone else's.
+UniqueHandle MadeHere(HANDLE handle)
 {
-    return std::string("Global\\") + CSingleInstance::kName;
+    UniqueHandle made(handle);
+    if (::GetLastError() == ERROR_ALREADY_EXISTS)
+        return UniqueHandle();
+    return made;
 }
 
-struct LocalFreeDeleter {
-    void operator()(void* memory) const { ::LocalFree(memory); }
-};
+UniqueHandle Squatter(Squat squat, const std::wstring& name)
+{
+    if (squat == Squat::OwnedMutex)
+        return MadeHere(::CreateMutexW(nullptr, TRUE, name.c_str()));
+    return MadeHere(::CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+}
 
 } // namespace
 
-UniqueHandle OpenInstanceMutex()
+bool PrivateNamespacesExist()
 {
-    return UniqueHandle(::OpenMutexA(SYNCHRONIZE, FALSE, GlobalName().c_str()));
+    const HANDLE boundary = ::CreateBoundaryDescriptorW(L"TabletUpdate.Probe", 0);
+    if (boundary == nullptr)
+        return false;
+    ::DeleteBoundaryDescriptor(boundary);
+    return true;
 }
 
-UniqueHandle SquatGlobalName()
+UniqueHandle OpenInstanceMutex()
 {
-    PSECURITY_DESCRIPTOR raw = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA("D:", SDDL_REVISION_1, &raw, nullptr))
-        return UniqueHandle();
-    const std::unique_ptr<void, LocalFreeDeleter> descriptor(raw);
-    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
-    UniqueHandle squatter(::CreateMutexA(&attributes, FALSE, GlobalName().c_str()));
-    // Made here, not opened: an existing one would be the program's own.
-    if (::GetLastError() == ERROR_ALREADY_EXISTS)
-        return UniqueHandle();
-    return squatter;
+    return UniqueHandle(::OpenMutexW(SYNCHRONIZE, FALSE, CSingleInstance::SessionMutexName().c_str()));
+}
+
+UniqueHandle SquatEarlierGlobalName(Squat squat)
+{
+    return Squatter(squat, kEarlierGlobalName);
+}
+
+UniqueHandle SquatSessionMutexName()
+{
+    return Squatter(Squat::Event, CSingleInstance::SessionMutexName());
 }
 
 void ExpectAlreadyRunning(const UiRunResult& second, const char* caption)

@@ -18,14 +18,27 @@ void ExpectAlreadyRunning(const UiRunResult& second, const char* caption);
 // answer: none of the program's own clean-up runs. True once it has ended.
 bool KillProgram(const UiDriver& driver);
 
-// Opens the program's instance mutex, for waiting only. Held by the test,
-// it keeps the mutex object in existence after its owner dies (as a second
+// Whether this system has private namespaces, the program's lock where it
+// has them. Wine 8.0 and 10.0 have not (CreateBoundaryDescriptorW is a stub
+// there): the program falls back to a mutex in the session's namespace, and
+// what the tests show of the lock is that mutex.
+bool PrivateNamespacesExist();
+
+// Opens the program's session mutex, for waiting only. Held by the test, it
+// keeps the mutex object in existence after its owner dies (as a second
 // copy still showing its box would), so the next copy finds it abandoned
-// instead of gone. Empty when no copy has made it.
+// instead of gone. Empty when no copy has made it, and always where the
+// lock is the user's private namespace, which has no such object.
 UniqueHandle OpenInstanceMutex();
 
-// Makes the program's global mutex name an object that nobody may open (an
-// empty access list), as a sandbox or another user's object would refuse
-// it. Wine checks the access list, and its session namespace is apart from
-// the global one, as on Windows.
-UniqueHandle SquatGlobalName();
+// What another program may have put under a name the program's copies
+// meet at: a mutex that a thread of the test owns, or an event.
+enum class Squat { OwnedMutex, Event };
+
+// Puts `squat` under the global name that earlier versions of the program
+// used for their one-copy mutex, which any process of any user can make
+// first. Empty if the name already held something.
+UniqueHandle SquatEarlierGlobalName(Squat squat);
+
+// Puts an event under the program's session mutex name.
+UniqueHandle SquatSessionMutexName();

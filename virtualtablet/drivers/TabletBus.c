@@ -373,6 +373,17 @@ static void AfterTransfer(BUS_FDO* bus, const TABLET_ANSWER* answer)
     }
 }
 
+/* Takes the bus's lock for a request on the child; false, with the lock
+ * let go, when the tablet has been unplugged. */
+static int LockPlugged(BUS_PDO* pdo, KIRQL* irql)
+{
+    KeAcquireSpinLock(&pdo->bus->lock, irql);
+    if (pdo->reported)
+        return 1;
+    KeReleaseSpinLock(&pdo->bus->lock, *irql);
+    return 0;
+}
+
 static NTSTATUS FeatureRequest(BUS_PDO* pdo, IRP* irp, IO_STACK_LOCATION* stack, int isSet)
 {
     BUS_FDO* bus = pdo->bus;
@@ -391,11 +402,8 @@ static NTSTATUS FeatureRequest(BUS_PDO* pdo, IRP* irp, IO_STACK_LOCATION* stack,
         return Complete(irp, STATUS_INVALID_PARAMETER, 0);
     }
 
-    KeAcquireSpinLock(&bus->lock, &irql);
-    if (!pdo->reported) {
-        KeReleaseSpinLock(&bus->lock, irql);
+    if (!LockPlugged(pdo, &irql))
         return Complete(irp, STATUS_DEVICE_NOT_CONNECTED, 0);
-    }
     if (isSet) {
         answer = TabletModel_SetFeature(&bus->model, packet->reportBuffer, packet->reportBufferLen);
         traced = packet->reportBufferLen;
@@ -419,11 +427,8 @@ static NTSTATUS StringRequest(BUS_PDO* pdo, IRP* irp, unsigned long index, WCHAR
     unsigned long written = 0;
     TABLET_ANSWER answer;
     KIRQL irql;
-    KeAcquireSpinLock(&bus->lock, &irql);
-    if (!pdo->reported) {
-        KeReleaseSpinLock(&bus->lock, irql);
+    if (!LockPlugged(pdo, &irql))
         return Complete(irp, STATUS_DEVICE_NOT_CONNECTED, 0);
-    }
     answer = TabletModel_GetString(&bus->model, index, (unsigned short*)out, out ? outBytes : 0, &written);
     TabletTrace_Add(&bus->trace, NowMs(bus), VT_TRACE_STRING, answer.status, index, NULL, 0);
     KeReleaseSpinLock(&bus->lock, irql);
@@ -453,11 +458,8 @@ static NTSTATUS SerialNumber(BUS_PDO* pdo, IRP* irp, WCHAR* out, ULONG outBytes)
     unsigned long written = 0;
     NTSTATUS status;
     KIRQL irql;
-    KeAcquireSpinLock(&bus->lock, &irql);
-    if (!pdo->reported) {
-        KeReleaseSpinLock(&bus->lock, irql);
+    if (!LockPlugged(pdo, &irql))
         return Complete(irp, STATUS_DEVICE_NOT_CONNECTED, 0);
-    }
     status = TabletModel_GetSerial(&bus->model, (unsigned short*)out, out ? outBytes : 0, &written);
     if (pdo->described) {
         TabletTrace_Add(&bus->trace, NowMs(bus), VT_TRACE_SERIAL, status, 0, NULL, 0);

@@ -85,6 +85,7 @@ TEST(BusInput, RequestsOfTheWrongLengthFailAloneAndTheBusKeepsAnswering)
         {"EEPROM of 257 bytes", VT_IOCTL_SET_EEPROM, bytes, 257, 0},
         {"EEPROM read into 255 bytes", VT_IOCTL_GET_EEPROM, nullptr, 0, 255},
         {"faults, no buffer", VT_IOCTL_SET_FAULTS, nullptr, 0, 0},
+        {"serial number, a byte short", VT_IOCTL_SET_SERIAL, bytes, sizeof(VT_SERIAL) - 1, 0},
         {"status into a short buffer", VT_IOCTL_GET_STATUS, nullptr, 0, sizeof(VT_STATUS) - 1},
         {"trace without its start", VT_IOCTL_READ_TRACE, nullptr, 0, sizeof(VT_TRACE_HEADER)},
         {"trace into no room for its header", VT_IOCTL_READ_TRACE, bytes, sizeof(ULONG), sizeof(VT_TRACE_HEADER) - 1},
@@ -106,6 +107,16 @@ TEST(BusInput, RequestsOfTheWrongLengthFailAloneAndTheBusKeepsAnswering)
     succeeding.failGetStatus = 0;
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), bus.SetFaults(succeeding));
     ++refused;
+    // So is a serial number no USB string descriptor can hold or a reader
+    // could take whole.
+    const VT_SERIAL tooLong{sizeof(VT_SERIAL), 1, VT_SERIAL_CHARS + 1, {}};
+    const VT_SERIAL noneWithText{sizeof(VT_SERIAL), 0, 1, {'A'}};
+    const VT_SERIAL endsInside{sizeof(VT_SERIAL), 1, 3, {'A', 0, 'B'}};
+    for (const VT_SERIAL& serial : {tooLong, noneWithText, endsInside}) {
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
+                  bus.Request(VT_IOCTL_SET_SERIAL, &serial, sizeof(serial), nullptr, 0, nullptr));
+        ++refused;
+    }
 
     const VT_STATUS status = tablet.Status();
     EXPECT_EQ(refused, status.badRequests);
@@ -138,6 +149,8 @@ TEST(BusInput, TheControlToolExplainsWhatItCannotDo)
         {"eeprom-set \"" + folder.File("long.bin") + "\"", 5, "holds more than 256 bytes"},
         {"eeprom-set \"" + folder.File("missing.bin") + "\"", 5, "cannot open"},
         {"eeprom-set --fill 0x100", 2, "--fill needs a byte value"},
+        {"serial", 2, "serial needs the text, or --none"},
+        {"serial " + std::string(127, '7'), 2, "serial holds at most 126 characters"},
     };
     int index = 0;
     for (const Row& row : rows) {

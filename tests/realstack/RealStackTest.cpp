@@ -14,6 +14,7 @@
 #include "ServiceStation.h"
 #include "TempFolder.h"
 #include "UiDriver.h"
+#include "UniqueHandle.h"
 #include "VirtualTabletSession.h"
 #include "WindowsPath.h"
 
@@ -23,9 +24,12 @@ extern "C" {
 #include <hidsdi.h>
 }
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -524,5 +528,70 @@ TEST_F(RealStack, IndexedStringsGoThroughTheShimOnlyWhereTheClassDriverLacksThem
         EXPECT_EQ(0u, classDriver) << "Wine " << wine << ": expected its class driver to lack indexed strings";
     else
         GTEST_SKIP() << "no expectation recorded for Wine " << wine << " (it gave " << classDriver << ")";
+    ASSERT_TRUE(m_tablet.Unplug());
+}
+
+TEST_F(RealStack, TheSerialNumberStringReachesAProgramWholeOrNotAtAll)
+{
+    // HidD_GetSerialNumberString through hid.dll and the class driver. As
+    // Microsoft documents it: the whole string with its terminator, or
+    // FALSE with nothing in the buffer.
+    const std::wstring serial = L"TB-0042-\u03A9\u00E9-7";
+    const std::wstring longest(VT_SERIAL_CHARS, L'9');
+    struct Row {
+        const char* what;
+        std::optional<std::wstring> serial;
+        bool replugFirst;
+        DWORD bufferBytes; // 0: exactly the string with its terminator
+        DWORD error;       // 0: answered
+    };
+    const Row rows[] = {
+        {"a serial number", serial, false, 256, 0},
+        {"kept across an unplug and a replug, into exactly its size", serial, true, 0, 0},
+        {"126 characters, the longest a USB string holds", longest, false, 0, 0},
+        {"a buffer a character short", serial, false, static_cast<DWORD>(serial.size() * sizeof(wchar_t)),
+         ERROR_INSUFFICIENT_BUFFER},
+        {"no serial number", std::nullopt, false, 256, ERROR_INVALID_PARAMETER},
+    };
+    const TabletPlugConfig config;
+    int index = 0;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << index++ << ": " << r.what);
+        ASSERT_TRUE(m_tablet.Prepare(ErasedWithOwnTail()));
+        ASSERT_EQ(ERROR_SUCCESS, m_tablet.Bus().SetSerial(r.serial));
+        ASSERT_TRUE(m_tablet.PlugIn());
+        if (r.replugFirst) {
+            ASSERT_TRUE(m_tablet.Unplug());
+            ASSERT_TRUE(m_tablet.PlugIn());
+        }
+        EXPECT_EQ(static_cast<DWORD>(ERROR_BUSY), m_tablet.Bus().SetSerial(std::wstring(L"X")))
+            << "a USB device's strings do not change while it is attached";
+
+        const UniqueHandle device(::CreateFileA(TabletInterfacePath(config.vendorId, config.productId).c_str(),
+                                                GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(device);
+        const DWORD bytes =
+            r.bufferBytes != 0 ? r.bufferBytes : static_cast<DWORD>((r.serial->size() + 1) * sizeof(wchar_t));
+        std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 1, L'\xCCCC');
+        ::SetLastError(0);
+        const BOOLEAN answered = ::HidD_GetSerialNumberString(device.Get(), buffer.data(), bytes);
+        const DWORD error = answered ? 0 : ::GetLastError();
+        EXPECT_EQ(r.error, error);
+        if (r.error == 0) {
+            EXPECT_TRUE(answered);
+            EXPECT_EQ(*r.serial, std::wstring(buffer.data(), ::wcsnlen(buffer.data(), buffer.size())));
+        } else {
+            EXPECT_EQ(buffer.size(), static_cast<size_t>(std::count(buffer.begin(), buffer.end(), L'\xCCCC')))
+                << "a failed request wrote into the buffer";
+        }
+        EXPECT_EQ(L'\xCCCC', buffer.back()) << "written past the buffer's length";
+
+        const std::vector<TraceLine> lines = Only(m_tablet.Trace(), "GetSerialNumberString");
+        EXPECT_EQ(1u, lines.size()) << "the program's request alone, not the class driver's own";
+        if (!lines.empty()) {
+            EXPECT_EQ(r.error == 0 ? "1" : "0", lines[0].result.substr(0, 1));
+        }
+    }
     ASSERT_TRUE(m_tablet.Unplug());
 }

@@ -41,6 +41,9 @@ testing::AssertionResult VirtualTabletSession::Prepare(const TabletEeprom& initi
         return Failed("setting the EEPROM", error);
     if (DWORD error = m_bus.SetFaults(faults))
         return Failed("setting the faults", error);
+    // No serial number string unless a test gives one.
+    if (DWORD error = m_bus.SetSerial(std::nullopt))
+        return Failed("clearing the serial number", error);
     return testing::AssertionSuccess();
 }
 

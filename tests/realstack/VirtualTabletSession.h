@@ -13,7 +13,8 @@
 
 class VirtualTabletSession {
 public:
-    // Unplugged, with `initial` in the EEPROM and `faults` set.
+    // Unplugged, with `initial` in the EEPROM, `faults` set and no serial
+    // number string.
     testing::AssertionResult Prepare(const TabletEeprom& initial, const TabletFaults& faults = {});
     // Plugged in, and its HID interface listed by SetupAPI.
     testing::AssertionResult PlugIn(const TabletPlugConfig& config = {});

@@ -43,6 +43,9 @@ std::string FormatTraceLine(const VT_TRACE_RECORD& record, const char* device)
         call = "GetIndexedString";
         arguments = std::to_string(record.length);
         break;
+    case VT_TRACE_SERIAL:
+        call = "GetSerialNumberString";
+        break;
     case VT_TRACE_PLUG:
         call = "Plug";
         break;

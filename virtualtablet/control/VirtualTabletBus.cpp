@@ -183,6 +183,21 @@ DWORD VirtualTabletBus::Reset()
     return Request(VT_IOCTL_RESET, nullptr, 0, nullptr, 0, nullptr);
 }
 
+DWORD VirtualTabletBus::SetSerial(const std::optional<std::wstring>& serial)
+{
+    VT_SERIAL raw{};
+    raw.size = sizeof(raw);
+    if (serial) {
+        if (serial->size() > VT_SERIAL_CHARS)
+            return ERROR_INVALID_PARAMETER;
+        raw.present = 1;
+        raw.chars = static_cast<unsigned short>(serial->size());
+        for (size_t i = 0; i < serial->size(); ++i)
+            raw.text[i] = static_cast<unsigned short>((*serial)[i]);
+    }
+    return Request(VT_IOCTL_SET_SERIAL, &raw, sizeof(raw), nullptr, 0, nullptr);
+}
+
 std::string TabletInterfacePath(USHORT vendorId, USHORT productId)
 {
     char wanted[32];

@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,9 @@ public:
     DWORD ReadTrace(ULONG from, std::vector<VT_TRACE_RECORD>& records);
     // Faults off, counts and trace cleared; only while unplugged.
     DWORD Reset();
+    // The USB serial number string the tablet reports from its next plug-in
+    // on; nullopt: none. Only while unplugged (ERROR_BUSY otherwise).
+    DWORD SetSerial(const std::optional<std::wstring>& serial);
 
     // Sends a raw request, for tests of the bus's own checks.
     DWORD Request(DWORD code, const void* in, DWORD inLength, void* out, DWORD outLength, DWORD* returned);

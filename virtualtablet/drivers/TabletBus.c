@@ -33,6 +33,10 @@ typedef struct BUS_PDO {
     DEVICE_OBJECT* self;
     int reported;        /* the bus still lists it; cleared by an unplug */
     IRP* pendingRead;    /* the class driver's input read, held until removal */
+    /* The class driver has read the report descriptor, which it must do
+     * before it makes the collection a program can open: a request before
+     * that is the class driver's own, made while it starts the device. */
+    int described;
 } BUS_PDO;
 
 struct BUS_FDO {
@@ -212,6 +216,7 @@ static NTSTATUS NewChild(BUS_FDO* bus, DEVICE_OBJECT** child)
     pdo->self = device;
     pdo->reported = 1;
     pdo->pendingRead = NULL;
+    pdo->described = 0;
     device->Flags &= ~DO_DEVICE_INITIALIZING;
     *child = device;
     return STATUS_SUCCESS;
@@ -368,6 +373,17 @@ static void AfterTransfer(BUS_FDO* bus, const TABLET_ANSWER* answer)
     }
 }
 
+/* Takes the bus's lock for a request on the child; false, with the lock
+ * let go, when the tablet has been unplugged. */
+static int LockPlugged(BUS_PDO* pdo, KIRQL* irql)
+{
+    KeAcquireSpinLock(&pdo->bus->lock, irql);
+    if (pdo->reported)
+        return 1;
+    KeReleaseSpinLock(&pdo->bus->lock, *irql);
+    return 0;
+}
+
 static NTSTATUS FeatureRequest(BUS_PDO* pdo, IRP* irp, IO_STACK_LOCATION* stack, int isSet)
 {
     BUS_FDO* bus = pdo->bus;
@@ -386,11 +402,8 @@ static NTSTATUS FeatureRequest(BUS_PDO* pdo, IRP* irp, IO_STACK_LOCATION* stack,
         return Complete(irp, STATUS_INVALID_PARAMETER, 0);
     }
 
-    KeAcquireSpinLock(&bus->lock, &irql);
-    if (!pdo->reported) {
-        KeReleaseSpinLock(&bus->lock, irql);
+    if (!LockPlugged(pdo, &irql))
         return Complete(irp, STATUS_DEVICE_NOT_CONNECTED, 0);
-    }
     if (isSet) {
         answer = TabletModel_SetFeature(&bus->model, packet->reportBuffer, packet->reportBufferLen);
         traced = packet->reportBufferLen;
@@ -414,11 +427,8 @@ static NTSTATUS StringRequest(BUS_PDO* pdo, IRP* irp, unsigned long index, WCHAR
     unsigned long written = 0;
     TABLET_ANSWER answer;
     KIRQL irql;
-    KeAcquireSpinLock(&bus->lock, &irql);
-    if (!pdo->reported) {
-        KeReleaseSpinLock(&bus->lock, irql);
+    if (!LockPlugged(pdo, &irql))
         return Complete(irp, STATUS_DEVICE_NOT_CONNECTED, 0);
-    }
     answer = TabletModel_GetString(&bus->model, index, (unsigned short*)out, out ? outBytes : 0, &written);
     TabletTrace_Add(&bus->trace, NowMs(bus), VT_TRACE_STRING, answer.status, index, NULL, 0);
     KeReleaseSpinLock(&bus->lock, irql);
@@ -429,23 +439,56 @@ static NTSTATUS StringRequest(BUS_PDO* pdo, IRP* irp, unsigned long index, WCHAR
 /* WINE GAP, not part of the tablet: Wine's class driver numbers the
  * IOCTL_HID_GET_STRING ids 1, 2, 3 (its headers declare HID_STRING_ID_* as
  * an enumeration counting from 1), where Windows' sends 14, 15, 16 with the
- * language in the high word. Wine 10 asks for the serial number when it
- * starts the device and drops the device when that fails (seen in a run:
- * the request's input value was 3, and "err:hid:initialize_device
- * Minidriver failed to get serial number"); Wine 8 never asks. The bus
- * answers Wine's numbers as the strings they stand for. */
+ * language in the high word (seen in runs: the serial number request of
+ * Wine 10's class driver, and a program's under Wine 8, carried the input
+ * value 3). The bus answers Wine's numbers as the strings they stand for. */
 #define WINE_HID_STRING_ID_IMANUFACTURER 1
 #define WINE_HID_STRING_ID_IPRODUCT 2
 #define WINE_HID_STRING_ID_ISERIALNUMBER 3
 
-/* The USB strings the class driver asks for itself (manufacturer, product,
- * serial number). Not part of the tablet's protocol, and not traced. */
-static NTSTATUS DeviceString(IRP* irp, IO_STACK_LOCATION* stack)
+/* The serial number string, for HidD_GetSerialNumberString: the tablet's
+ * own (VT_IOCTL_SET_SERIAL), whole or nothing as Microsoft documents for
+ * IOCTL_HID_GET_STRING, and STATUS_INVALID_PARAMETER when it has none, as
+ * a minidriver answers for a string the device lacks. A program's request
+ * is traced; the class driver's own is not, so that the trace shows the
+ * same traffic under every Wine. */
+static NTSTATUS SerialNumber(BUS_PDO* pdo, IRP* irp, WCHAR* out, ULONG outBytes)
+{
+    BUS_FDO* bus = pdo->bus;
+    unsigned long written = 0;
+    NTSTATUS status;
+    KIRQL irql;
+    if (!LockPlugged(pdo, &irql))
+        return Complete(irp, STATUS_DEVICE_NOT_CONNECTED, 0);
+    status = TabletModel_GetSerial(&bus->model, (unsigned short*)out, out ? outBytes : 0, &written);
+    if (pdo->described) {
+        TabletTrace_Add(&bus->trace, NowMs(bus), VT_TRACE_SERIAL, status, 0, NULL, 0);
+    } else if (status == STATUS_INVALID_PARAMETER && out != NULL && outBytes >= sizeof(WCHAR)) {
+        /* WINE GAP, not part of the tablet: Wine 10's class driver asks
+         * for the serial number while it starts the device and drops a
+         * device that has none ("err:hid:initialize_device Minidriver
+         * failed to get serial number"); Windows' class driver starts a
+         * device without one. A tablet without a serial number answers
+         * that one request with an empty string, so that it starts; every
+         * program's request gets the tablet's real answer. Wine 8 never
+         * asks. */
+        out[0] = 0;
+        written = sizeof(WCHAR);
+        status = STATUS_SUCCESS;
+    }
+    KeReleaseSpinLock(&bus->lock, irql);
+    return Complete(irp, status, written);
+}
+
+/* The USB strings of IOCTL_HID_GET_STRING: the id in the low word of the
+ * request's input value, the answer into UserBuffer. The manufacturer and
+ * product strings are the bus's and are not traced. */
+static NTSTATUS DeviceString(BUS_PDO* pdo, IRP* irp, IO_STACK_LOCATION* stack)
 {
     static const WCHAR kManufacturer[] = L"Virtual tablet bus";
     static const WCHAR kProduct[] = L"Pen tablet";
-    static const WCHAR kSerial[] = L"0001";
     const ULONG id = (ULONG)(ULONG_PTR)stack->Parameters.DeviceIoControl.Type3InputBuffer & 0xFFFF;
+    const ULONG outBytes = stack->Parameters.DeviceIoControl.OutputBufferLength;
     const WCHAR* text;
     ULONG bytes;
     ULONG i;
@@ -463,13 +506,11 @@ static NTSTATUS DeviceString(IRP* irp, IO_STACK_LOCATION* stack)
         break;
     case HID_STRING_ID_ISERIALNUMBER:
     case WINE_HID_STRING_ID_ISERIALNUMBER:
-        text = kSerial;
-        bytes = sizeof(kSerial);
-        break;
+        return SerialNumber(pdo, irp, out, outBytes);
     default:
         return Complete(irp, STATUS_INVALID_PARAMETER, 0);
     }
-    if (out == NULL || stack->Parameters.DeviceIoControl.OutputBufferLength < bytes)
+    if (out == NULL || outBytes < bytes)
         return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
     for (i = 0; i < bytes / sizeof(WCHAR); ++i)
         out[i] = text[i];
@@ -508,6 +549,8 @@ static NTSTATUS PdoInternalIoctl(BUS_PDO* pdo, IRP* irp)
         unsigned long i;
         KeAcquireSpinLock(&bus->lock, &irql);
         length = TabletModel_ReportDescriptor(&bus->model.config, report, sizeof(report));
+        if (irp->UserBuffer != NULL && outLength >= length)
+            pdo->described = 1;
         KeReleaseSpinLock(&bus->lock, irql);
         if (irp->UserBuffer == NULL || outLength < length)
             return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
@@ -549,7 +592,7 @@ static NTSTATUS PdoInternalIoctl(BUS_PDO* pdo, IRP* irp)
         return StringRequest(pdo, irp, index, out, out ? outLength : 0);
     }
     case IOCTL_HID_GET_STRING:
-        return DeviceString(irp, stack);
+        return DeviceString(pdo, irp, stack);
     case IOCTL_HID_ACTIVATE_DEVICE:
     case IOCTL_HID_DEACTIVATE_DEVICE:
         return Complete(irp, STATUS_SUCCESS, 0);
@@ -754,6 +797,19 @@ static NTSTATUS ControlRequest(BUS_FDO* bus, IRP* irp)
         count = TabletTrace_Read(&bus->trace, from, header, (VT_TRACE_RECORD*)(header + 1), capacity);
         KeReleaseSpinLock(&bus->lock, irql);
         return Complete(irp, STATUS_SUCCESS, sizeof(VT_TRACE_HEADER) + count * sizeof(VT_TRACE_RECORD));
+    }
+    case VT_IOCTL_SET_SERIAL: {
+        const VT_SERIAL* serial = (const VT_SERIAL*)buffer;
+        if (buffer == NULL || inLength != sizeof(VT_SERIAL) || TabletModel_CheckSerial(serial) != 0)
+            break;
+        KeAcquireSpinLock(&bus->lock, &irql);
+        if (bus->child != NULL) {
+            KeReleaseSpinLock(&bus->lock, irql);
+            return Complete(irp, STATUS_DEVICE_BUSY, 0);
+        }
+        bus->model.serial = *serial;
+        KeReleaseSpinLock(&bus->lock, irql);
+        return Complete(irp, STATUS_SUCCESS, 0);
     }
     case VT_IOCTL_RESET: {
         VT_FAULTS none;

@@ -34,6 +34,7 @@ void TabletModel_Init(TABLET_MODEL* model)
     model->faults.size = sizeof(model->faults);
     model->faults.stuckAddress = -1;
     model->faults.replugAfterMs = -1;
+    model->serial.size = sizeof(model->serial); /* present 0: no serial number string */
 }
 
 long TabletModel_CheckConfig(const VT_PLUG_CONFIG* config)
@@ -62,6 +63,21 @@ long TabletModel_CheckFaults(const VT_FAULTS* faults)
         return TM_INVALID_PARAMETER;
     if (faults->latencyMs > 10000 || faults->replugAfterMs < -1 || faults->replugAfterMs > 600000)
         return TM_INVALID_PARAMETER;
+    return TM_SUCCESS;
+}
+
+long TabletModel_CheckSerial(const VT_SERIAL* serial)
+{
+    unsigned i;
+    if (serial->size != sizeof(*serial) || serial->present > 1 || serial->chars > VT_SERIAL_CHARS)
+        return TM_INVALID_PARAMETER;
+    if (!serial->present && serial->chars != 0)
+        return TM_INVALID_PARAMETER;
+    /* A 0 inside would end the string early for every reader. */
+    for (i = 0; i < serial->chars; ++i) {
+        if (serial->text[i] == 0)
+            return TM_INVALID_PARAMETER;
+    }
     return TM_SUCCESS;
 }
 
@@ -121,11 +137,26 @@ TABLET_ANSWER TabletModel_GetFeature(TABLET_MODEL* model, unsigned char* report,
 static const unsigned short kAccessOn[] = {'E', 'E', 'P', 'R', 'O', 'M', ' ', 'A', 'C', 'C', 'E', 'S', 'S', ' ', 'O', 'N'};
 static const unsigned short kAccessOff[] = {'E', 'E', 'P', 'R', 'O', 'M', ' ', 'A', 'C', 'C', 'E', 'S', 'S', ' ', 'O', 'F', 'F'};
 
+/* Nothing is written unless the whole string with its terminator fits. */
+static long CopyString(const unsigned short* chars, unsigned long count, unsigned short* text, unsigned long bytes,
+                       unsigned long* written)
+{
+    const unsigned long needed = (count + 1) * sizeof(unsigned short);
+    *written = 0;
+    if (text == 0 || bytes < needed)
+        return TM_BUFFER_TOO_SMALL;
+    CopyBytes(text, chars, count * sizeof(unsigned short));
+    text[count] = 0;
+    *written = needed;
+    return TM_SUCCESS;
+}
+
 TABLET_ANSWER TabletModel_GetString(TABLET_MODEL* model, unsigned long index, unsigned short* text,
                                     unsigned long bytes, unsigned long* written)
 {
     const unsigned short* chars;
-    unsigned long count, needed;
+    unsigned long count;
+    long status;
     ++model->stringCount;
     *written = 0;
     switch (index) {
@@ -144,19 +175,24 @@ TABLET_ANSWER TabletModel_GetString(TABLET_MODEL* model, unsigned long index, un
     default:
         return Answer(model, TM_UNSUCCESSFUL);
     }
-    /* Nothing is written, and nothing happens on the tablet, unless the
-     * whole string with its terminator fits. */
-    needed = (count + 1) * sizeof(unsigned short);
-    if (text == 0 || bytes < needed)
-        return Answer(model, TM_BUFFER_TOO_SMALL);
-    CopyBytes(text, chars, count * sizeof(unsigned short));
-    text[count] = 0;
-    *written = needed;
+    /* Nothing happens on the tablet unless the string fits. */
+    status = CopyString(chars, count, text, bytes, written);
+    if (status != TM_SUCCESS)
+        return Answer(model, status);
     if (index == TW_BEGIN_ACCESS_STRING)
         model->accessOpen = 1;
     else if (index == TW_END_ACCESS_STRING)
         model->accessOpen = 0;
     return Answer(model, TM_SUCCESS);
+}
+
+long TabletModel_GetSerial(const TABLET_MODEL* model, unsigned short* text, unsigned long bytes,
+                           unsigned long* written)
+{
+    *written = 0;
+    if (!model->serial.present)
+        return TM_INVALID_PARAMETER;
+    return CopyString(model->serial.text, model->serial.chars, text, bytes, written);
 }
 
 static unsigned long PutItem(unsigned char* out, unsigned long at, unsigned char shortTag, unsigned value)

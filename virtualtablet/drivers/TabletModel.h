@@ -21,6 +21,7 @@
 typedef struct TABLET_MODEL {
     VT_PLUG_CONFIG config;
     VT_FAULTS faults;
+    VT_SERIAL serial;             /* none until set; kept across unplugs, as the EEPROM is */
     unsigned char eeprom[VT_EEPROM_SIZE];
     int accessOpen;
     unsigned long getCount;       /* since the faults were set */
@@ -45,6 +46,7 @@ void TabletModel_Unplug(TABLET_MODEL* model);
 /* 0 when the configuration is one the tablet can take. */
 long TabletModel_CheckConfig(const VT_PLUG_CONFIG* config);
 long TabletModel_CheckFaults(const VT_FAULTS* faults);
+long TabletModel_CheckSerial(const VT_SERIAL* serial);
 void TabletModel_SetFaults(TABLET_MODEL* model, const VT_FAULTS* faults);
 
 /* `report` holds `length` bytes (the packet's reportBufferLen). */
@@ -54,6 +56,13 @@ TABLET_ANSWER TabletModel_GetFeature(TABLET_MODEL* model, unsigned char* report,
  * bytes), nothing unless it all fits; `*written` gets the bytes written. */
 TABLET_ANSWER TabletModel_GetString(TABLET_MODEL* model, unsigned long index, unsigned short* text,
                                     unsigned long bytes, unsigned long* written);
+
+/* The USB serial number string, with its terminator, into `text` as
+ * TabletModel_GetString writes; TM_INVALID_PARAMETER when the tablet has
+ * none. Answered from the tablet's USB descriptor, not by its firmware:
+ * no fault, latency or count applies. */
+long TabletModel_GetSerial(const TABLET_MODEL* model, unsigned short* text, unsigned long bytes,
+                           unsigned long* written);
 
 /* The HID report descriptor of the plugged configuration: one application
  * collection of the configured usage page and usage, with feature report 4

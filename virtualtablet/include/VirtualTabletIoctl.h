@@ -44,6 +44,11 @@
 /* no buffers, and only while unplugged: faults off, counters and trace
  * cleared, the trace clock restarted. The EEPROM is kept. */
 #define VT_IOCTL_RESET VT_CTL(8, VT_WRITE)
+/* in: VT_SERIAL. The USB serial number string the tablet reports from its
+ * next plug-in on, or none (the default). Kept across unplugs and resets,
+ * as the EEPROM is. Only while unplugged (STATUS_DEVICE_BUSY otherwise): a
+ * USB device's strings do not change while it is attached. */
+#define VT_IOCTL_SET_SERIAL VT_CTL(9, VT_WRITE)
 
 #define VT_EEPROM_SIZE 256
 #define VT_FIRMWARE_CHARS 126 /* a USB string descriptor holds at most 126 UTF-16 units */
@@ -62,6 +67,15 @@ typedef struct VT_PLUG_CONFIG {
 } VT_PLUG_CONFIG;
 
 #define VT_MAX_FEATURE_LENGTH 64
+
+#define VT_SERIAL_CHARS 126 /* a USB string descriptor's limit, as for the firmware */
+
+typedef struct VT_SERIAL {
+    unsigned long size;      /* sizeof(VT_SERIAL) */
+    unsigned short present;  /* 1: the tablet has a serial number string; 0: it has none */
+    unsigned short chars;    /* used units of text[]; 0 when there is none */
+    unsigned short text[VT_SERIAL_CHARS]; /* UTF-16 without a terminator; no unit may be 0 */
+} VT_SERIAL;
 
 /* Faults are counted over the requests the tablet receives since the last
  * VT_IOCTL_SET_FAULTS or VT_IOCTL_RESET, across unplugs. */
@@ -98,6 +112,7 @@ typedef struct VT_STATUS {
 #define VT_TRACE_STRING 3
 #define VT_TRACE_PLUG 4
 #define VT_TRACE_UNPLUG 5
+#define VT_TRACE_SERIAL 6 /* a program's request for the serial number string */
 
 #define VT_TRACE_BYTES VT_MAX_FEATURE_LENGTH
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@ const char kUsage[] =
     "       [--firmware TEXT]      plug the tablet in, and wait until its HID interface is there\n"
     "  unplug                      a surprise removal, and wait until the interface is gone\n"
     "  reset                       faults off, counters and trace cleared (tablet unplugged)\n"
+    "  serial TEXT | --none        the USB serial number string from the next plug-in on, or none\n"
+    "                              (the default); kept across unplugs and resets (tablet unplugged)\n"
     "  eeprom-set FILE | --fill XX set the EEPROM from a 256-byte file, or fill it\n"
     "  eeprom-get FILE | -         write the EEPROM to a 256-byte file, or dump it\n"
     "  faults [--fail-get N] [--fail-set N] [--status HEX] [--stuck ADDRESS] [--latency MS]\n"
@@ -170,6 +173,32 @@ int Unplug(VirtualTabletBus& bus)
     return 0;
 }
 
+int Serial(VirtualTabletBus& bus, int argc, char** argv)
+{
+    if (argc != 3)
+        return Usage("serial needs the text, or --none");
+    const std::string value = argv[2];
+    std::optional<std::wstring> serial;
+    if (value != "--none") {
+        if (value.compare(0, 2, "--") == 0)
+            return Usage("unknown option " + value);
+        // The argument arrives in the system's ANSI code page.
+        const int length = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, value.c_str(), -1, nullptr, 0);
+        if (length <= 0)
+            return Usage("serial: the text is not in this system's code page");
+        std::wstring text(static_cast<size_t>(length), L'\0');
+        ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, value.c_str(), -1, &text[0], length);
+        text.resize(static_cast<size_t>(length) - 1);
+        if (text.size() > VT_SERIAL_CHARS)
+            return Usage("serial holds at most 126 characters");
+        serial = text;
+    }
+    const DWORD error = bus.SetSerial(serial);
+    if (error == ERROR_SUCCESS)
+        return 0;
+    return Refused(error == ERROR_BUSY ? "serial (unplug the tablet first)" : "serial", error);
+}
+
 int EepromSet(VirtualTabletBus& bus, int argc, char** argv)
 {
     TabletEeprom bytes{};
@@ -288,7 +317,7 @@ int main(int argc, char** argv)
     const std::string command = argv[1];
     const bool known = command == "status" || command == "plug" || command == "unplug" || command == "reset" ||
                        command == "eeprom-set" || command == "eeprom-get" || command == "faults" || command == "trace" ||
-                       command == "bare-update";
+                       command == "bare-update" || command == "serial";
     if (!known)
         return Usage("unknown command '" + command + "'");
 
@@ -313,6 +342,8 @@ int main(int argc, char** argv)
         const DWORD reset = bus.Reset();
         return reset == ERROR_SUCCESS ? 0 : Refused("reset (unplug the tablet first)", reset);
     }
+    if (command == "serial")
+        return Serial(bus, argc, argv);
     if (command == "eeprom-set")
         return EepromSet(bus, argc, argv);
     if (command == "eeprom-get")

@@ -1,7 +1,5 @@
 #include "RecordFile.h"
 
-#include <utility>
-
 namespace {
 
 const char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <deque>
 #include <string>
+#include <utility>
 
 class CRecordFile {
 public:

@@ -41,8 +41,6 @@ constexpr int kMinFrameWidth = 460;
 // their controls by.
 const BYTE kWidestDumpRow[PanelText::kDumpRowBytes] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 const char kLongestTally[] = "Burned and verified: 99999   Failed: 99999   Last: Error!! at 00:00:00";
-// The longest result line: a failed burn whose record line waits.
-const char kLongestResult[] = "Error!!  not recorded yet";
 
 // What the layout measures by: the dialog's units in its font, and the
 // system measures at the window's DPI (a check box's box, a scroll bar and
@@ -283,8 +281,10 @@ SIZE CUpdateDlg::LayOutStation()
     record.Add(item(IDC_RECORD), 0, checkWidth, kCheckHeight).Add(item(IDC_RECORD_FILE), kPairGap, 0, 8, true);
     int resultWidth = kResultWidth;
     if (item(IDC_RESULT) != nullptr) {
+        // The longest result line: a failed burn whose record line waits.
         const ControlDC dc(item(IDC_RESULT));
-        resultWidth = std::max(resultWidth, units.FromX(dc.Extent(kLongestResult).cx + 2) + 1);
+        const std::string longest = CStationRecord::WithNote("Error!!");
+        resultWidth = std::max(resultWidth, units.FromX(dc.Extent(longest).cx + 2) + 1);
     }
     Row outcome(scale);
     outcome.Add(item(IDC_RESULT), 0, resultWidth, 8);

@@ -7,6 +7,7 @@
 #include "BurnTally.h"
 #include "Framework.h"
 #include "HidSystem.h"
+#include "StationRecord.h"
 #include "TabletEeprom.h"
 #include "TabletReturn.h"
 #include "UpdateProgress.h"
@@ -19,6 +20,9 @@
 // inside WM_DEVICECHANGE.
 constexpr UINT WM_TABLET_ARRIVED = WM_USER + 101;
 constexpr UINT WM_TABLET_REMOVED = WM_USER + 102;
+// Posted by the dialog to itself when the record file refused a line, so
+// that the operator is told once the burst that wrote it is over.
+constexpr UINT WM_RECORD_TROUBLE = WM_USER + 103;
 
 class CUpdateDlg : public CDialog {
 public:
@@ -74,6 +78,9 @@ protected:
     afx_msg void OnSave();
     afx_msg void OnAutoBurn();
     afx_msg void OnWriteDelayChanged();
+    afx_msg void OnRecord();
+    afx_msg LRESULT OnRecordTrouble(WPARAM wParam, LPARAM lParam);
+    afx_msg LRESULT OnTimer(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnDeviceChange(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnTabletArrived(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnTabletRemoved(WPARAM wParam, LPARAM lParam);
@@ -150,6 +157,21 @@ private:
     // Counts a burn in the station's tally and shows it; nothing outside the station.
     void CountBurn(bool verified);
 
+    // The station's record.
+    // A line for the burn on arrival, Set All and Set, each written where its
+    // verdict is known, before it is shown or sounded.
+    void RecordBurn(bool verified);
+    void RecordSetAll();
+    void RecordSet(int address, int value, bool verified);
+    // After a line: a refusal is noted on the result line, told once the
+    // burst is over, and the waiting lines are tried again on a timer.
+    void AfterRecording(bool written);
+    // Lines the record file still refuses are saved where the operator says,
+    // or knowingly left: on the way out, and when the record is turned off.
+    void KeepWaitingRecordLines();
+    bool ChooseRecordFile(const char* title, std::string& path);
+    void ShowResultLine();
+
     // Display scale.
     // Takes the window's DPI and the template's font as made for it.
     void TakeDisplayScale();
@@ -173,6 +195,8 @@ private:
     HidSystem& m_system;
     CTabletReturn m_tabletReturn;
     CBurnTally m_tally;
+    CStationRecord m_record;
+    bool m_bKeepingRecordLines = false;
     HWND m_hTallyLine = nullptr; // a child of the station, destroyed with it
     // The DPI the dialog is laid out for, and the one the template's font
     // (m_logFontTemplate) was made for.

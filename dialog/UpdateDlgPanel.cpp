@@ -71,6 +71,7 @@ void CUpdateDlg::OnSet()
     BYTE readBack = 0;
     const BOOL readOk = m_eeprom.ReadByteChecked(address, readBack);
     m_strDataRead = PanelText::SetResult(readBack, written != 0 && readOk && value == readBack);
+    RecordSet(address, value, written != 0 && readOk && value == readBack);
     UpdateData(FALSE);
     EnableExitButton(m_eeprom.m_pDevice ? TRUE : FALSE);
 }
@@ -92,6 +93,7 @@ void CUpdateDlg::OnSetAll()
     {
         const CWriteBurst::Scope burst(m_burst, m_hWnd);
         m_eeprom.WriteAll();
+        RecordSetAll();
     }
     EndPanelProgress();
 }
@@ -104,6 +106,7 @@ void CUpdateDlg::OnLoad()
     m_lbDump.ResetContent();
     QcDataFile::LoadResult outcome = QcDataFile::LoadResult::Valid;
     m_eeprom.LoadImage(path.c_str(), &outcome);
+    m_record.ImageLoaded(path, m_eeprom.m_image.data(), m_eeprom.m_image.size());
     FillDump();
     // The damaged file is loaded all the same, as it always was; the operator
     // must not take the zeros it leaves for an image.

@@ -145,6 +145,7 @@ void CUpdateDlg::TakeUpOpenedTablet(bool burned, bool stayed)
     if (burned) {
         verified = AutoBurnVerified();
         m_strResult = verified ? kBurnVerified : kBurnFailed;
+        RecordBurn(verified);
         if (counted)
             CountBurn(verified);
     } else if (stayed && m_eeprom.m_pDevice) {
@@ -214,12 +215,14 @@ void CUpdateDlg::OnOK()
     if (!UpdateData(TRUE))
         return;
     LeaveTablet();
+    KeepWaitingRecordLines();
     EndDialog(IDOK);
 }
 
 void CUpdateDlg::OnCancel()
 {
     LeaveTablet();
+    KeepWaitingRecordLines();
     CDialog::OnCancel();
 }
 
@@ -236,6 +239,9 @@ void CUpdateDlg::LeaveTablet()
 // it open for the replug it asked for, as the dialog's destruction does.
 void CUpdateDlg::CloseForEndOfSession()
 {
+    // Nothing can be asked any more: the record's waiting lines get one
+    // last try.
+    m_record.WriteWaiting();
     if (m_bServiceMode) {
         LeaveTablet();
         return;

@@ -267,11 +267,27 @@ SIZE CUpdateDlg::LayOutStation()
     Row progress(scale);
     progress.Add(m_progress.Line(), 0, kProgressLineWidth, kProgressHeight)
         .Add(m_progress.Bar(), kGap, 0, kProgressHeight, true);
-    // Auto-burn and what it did, the tally, and the way out.
+    // Auto-burn and the record, their paths one above the other; what the
+    // burn did, the tally, and the way out.
+    int checkWidth = 0;
+    for (const int id : {IDC_AUTO_BURN, IDC_RECORD}) {
+        if (item(id) != nullptr)
+            checkWidth = std::max(checkWidth, units.FromX(CaptionWidth(item(id), scale) + units.X(1)));
+    }
     Row autoBurn(scale);
-    autoBurn.Add(item(IDC_AUTO_BURN), 0, 0, kCheckHeight).Add(item(IDC_AUTO_BURN_FILE), kPairGap, 0, 8, true);
+    autoBurn.Add(item(IDC_AUTO_BURN), 0, checkWidth, kCheckHeight)
+        .Add(item(IDC_AUTO_BURN_FILE), kPairGap, 0, 8, true);
+    Row record(scale);
+    record.Add(item(IDC_RECORD), 0, checkWidth, kCheckHeight).Add(item(IDC_RECORD_FILE), kPairGap, 0, 8, true);
+    int resultWidth = kResultWidth;
+    if (item(IDC_RESULT) != nullptr) {
+        // The longest result line: a failed burn whose record line waits.
+        const ControlDC dc(item(IDC_RESULT));
+        const std::string longest = CStationRecord::WithNote("Error!!");
+        resultWidth = std::max(resultWidth, units.FromX(dc.Extent(longest).cx + 2) + 1);
+    }
     Row outcome(scale);
-    outcome.Add(item(IDC_RESULT), 0, kResultWidth, 8);
+    outcome.Add(item(IDC_RESULT), 0, resultWidth, 8);
     if (m_hTallyLine != nullptr) {
         const ControlDC dc(m_hTallyLine);
         outcome.Add(m_hTallyLine, kGroupGap, units.FromX(dc.Extent(kLongestTally).cx + 2), 8, true);
@@ -294,7 +310,8 @@ SIZE CUpdateDlg::LayOutStation()
 
     const int margin = units.X(kMargin);
     int width = std::max({units.X(kMinFrameWidth - 2 * kMargin), single.Width(), readAndDelay.Width(),
-                          image.Width(), progress.Width(), autoBurn.Width(), outcome.Width(), dumpWidth});
+                          image.Width(), progress.Width(), autoBurn.Width(), record.Width(), outcome.Width(),
+                          dumpWidth});
     const int left = margin;
     const int right = left + width;
 
@@ -310,6 +327,7 @@ SIZE CUpdateDlg::LayOutStation()
         y += dumpHeight + units.Y(kRowGap);
     }
     y = autoBurn.Place(left, y, right, after) + units.Y(kRowGap);
+    y = record.Place(left, y, right, after) + units.Y(kRowGap);
     y = outcome.Place(left, y, right, after) + units.Y(kMargin);
 
     return {right + margin, y};

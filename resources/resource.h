@@ -22,6 +22,8 @@
 #define IDC_SET_ALL             1040
 // Not in the template: the service station creates its tally line itself.
 #define IDC_TALLY               1041
+#define IDC_RECORD              1042
+#define IDC_RECORD_FILE         1043
 
 #ifndef IDC_STATIC
 #define IDC_STATIC              (-1)

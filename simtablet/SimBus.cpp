@@ -417,6 +417,14 @@ BOOLEAN SimBus::HidD_SetFeature(HANDLE device, PVOID reportBuffer, ULONG reportB
         [](DWORD error) { return std::string(error == ERROR_SUCCESS ? "1" : "0"); });
 }
 
+BOOLEAN SimBus::HidD_GetSerialNumberString(HANDLE device, PVOID buffer, ULONG bufferLength)
+{
+    return Transfer(
+        device, "GetSerialNumberString", "len=" + std::to_string(bufferLength),
+        [&](SimDevice& target) { return target.GetSerialNumberString(buffer, bufferLength); },
+        [](DWORD error) { return std::string(error == ERROR_SUCCESS ? "1" : "0"); });
+}
+
 BOOLEAN SimBus::HidD_GetFeature(HANDLE device, PVOID reportBuffer, ULONG reportBufferLength)
 {
     auto* report = static_cast<BYTE*>(reportBuffer);

@@ -55,6 +55,7 @@ public:
     BOOLEAN HidD_GetFeature(HANDLE device, PVOID reportBuffer, ULONG reportBufferLength);
     BOOLEAN HidD_GetIndexedString(HANDLE device, ULONG stringIndex, PVOID buffer,
                                   ULONG bufferLength);
+    BOOLEAN HidD_GetSerialNumberString(HANDLE device, PVOID buffer, ULONG bufferLength);
     HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, DWORD flags);
     BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA deviceInfoData,
                                      const GUID* interfaceClassGuid, DWORD memberIndex,

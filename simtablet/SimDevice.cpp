@@ -27,10 +27,12 @@ std::wstring Widen(const std::string& text, UINT codePage)
 
 SimDevice::SimDevice(const SimDeviceConfig& config, std::string path)
     : m_config(config), m_path(std::move(path)), m_firmware(Widen(config.firmware, config.firmwareCodePage)),
-      m_eeprom(config.eeprom)
+      m_serialNumber(Widen(config.serialNumber, config.firmwareCodePage)), m_eeprom(config.eeprom)
 {
     if (m_firmware.size() > kMaxStringChars)
         m_firmware.resize(kMaxStringChars);
+    if (m_serialNumber.size() > kMaxStringChars)
+        m_serialNumber.resize(kMaxStringChars);
 }
 
 void SimDevice::PlugIn()
@@ -129,21 +131,41 @@ bool SimDevice::FindString(ULONG index, std::wstring* text) const
     }
 }
 
+// Nothing is written unless the whole string with its terminator fits.
+DWORD SimDevice::CopyString(const std::wstring& text, void* buffer, ULONG length)
+{
+    const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    if (buffer == nullptr || length < bytes)
+        return ERROR_INVALID_USER_BUFFER;
+    std::memcpy(buffer, text.c_str(), bytes);
+    return ERROR_SUCCESS;
+}
+
 DWORD SimDevice::GetIndexedString(ULONG index, void* buffer, ULONG length)
 {
     std::wstring text;
     if (!FindString(index, &text))
         return kDeviceRefused;
-    // Nothing is written, and nothing happens on the device, unless the
-    // whole string with its terminator fits.
-    const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-    if (buffer == nullptr || length < bytes)
-        return ERROR_INVALID_USER_BUFFER;
-    std::memcpy(buffer, text.c_str(), bytes);
+    // Nothing happens on the device either unless the string fits.
+    const DWORD copied = CopyString(text, buffer, length);
+    if (copied != ERROR_SUCCESS)
+        return copied;
 
     if (index == TabletProtocol::kBeginAccessString)
         m_accessOpen = true;
     else if (index == TabletProtocol::kEndAccessString)
         m_accessOpen = false;
     return ERROR_SUCCESS;
+}
+
+// Any device may have a serial number string; one without it (a descriptor
+// whose iSerialNumber is 0) has its request stalled. A buffer beyond the
+// class driver's limit fails before the device is asked.
+DWORD SimDevice::GetSerialNumberString(void* buffer, ULONG length)
+{
+    if (length > kMaxStringBufferBytes)
+        return ERROR_GEN_FAILURE;
+    if (m_serialNumber.empty())
+        return kDeviceRefused;
+    return CopyString(m_serialNumber, buffer, length);
 }

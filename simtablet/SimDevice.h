@@ -15,6 +15,9 @@ class SimDevice {
 public:
     // A USB string descriptor holds at most 126 UTF-16 characters.
     static constexpr std::size_t kMaxStringChars = 126;
+    // The largest buffer the class driver takes for a string request
+    // (2^12 - 3 bytes, as HidD_GetSerialNumberString's documentation says).
+    static constexpr ULONG kMaxStringBufferBytes = 4093;
 
     SimDevice(const SimDeviceConfig& config, std::string path);
 
@@ -39,6 +42,7 @@ public:
     DWORD SetFeature(const BYTE* report, ULONG length);
     DWORD GetFeature(BYTE* report, ULONG length);
     DWORD GetIndexedString(ULONG index, void* buffer, ULONG length);
+    DWORD GetSerialNumberString(void* buffer, ULONG length);
 
     // Counts one transfer; true when it is the one after which the device is
     // pulled out (UnplugAfterTransfers).
@@ -47,10 +51,12 @@ public:
 private:
     DWORD CheckFeatureRequest(const BYTE* report, ULONG length) const;
     bool FindString(ULONG index, std::wstring* text) const;
+    static DWORD CopyString(const std::wstring& text, void* buffer, ULONG length);
 
     SimDeviceConfig m_config;
     std::string m_path;
     std::wstring m_firmware;
+    std::wstring m_serialNumber;
     std::array<BYTE, 256> m_eeprom;
     bool m_plugged = false;
     bool m_everPresent = false;

@@ -24,7 +24,10 @@ struct SimDeviceConfig {
     USHORT versionNumber = 0x0100; // HIDD_ATTRIBUTES.VersionNumber
     std::string firmware = "R514 V2.03 2009/11/27"; // indexed string 98; a USB string keeps
                                                     // at most 126 characters
-    UINT firmwareCodePage = CP_ACP;                 // the code page `firmware` is written in
+    std::string serialNumber;                       // the USB serial number string; empty = the
+                                                    // device has none (at most 126 characters)
+    UINT firmwareCodePage = CP_ACP;                 // the code page `firmware` and `serialNumber`
+                                                    // are written in
     std::array<BYTE, 256> eeprom = DefaultEeprom();
 
     int stuckAddress = -1;             // writes to this address do not stick; -1 = none

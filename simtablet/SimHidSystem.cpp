@@ -220,6 +220,11 @@ BOOLEAN SimHidSystem::HidD_GetIndexedString(HANDLE device, ULONG stringIndex, PV
     return m_bus->HidD_GetIndexedString(device, stringIndex, buffer, bufferLength);
 }
 
+BOOLEAN SimHidSystem::HidD_GetSerialNumberString(HANDLE device, PVOID buffer, ULONG bufferLength)
+{
+    return m_bus->HidD_GetSerialNumberString(device, buffer, bufferLength);
+}
+
 HDEVINFO SimHidSystem::SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND,
                                             DWORD flags)
 {

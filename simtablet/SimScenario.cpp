@@ -276,6 +276,12 @@ bool ReadDevice(const ProfileFile& file, const std::string& section, SimDeviceCo
         }
         config->firmware = firmware;
     }
+    const std::string serialNumber = reader.Text("SerialNumber");
+    if (serialNumber.size() > SimDevice::kMaxStringChars) {
+        reader.Fail("SerialNumber", " is longer than a USB string (126 characters)");
+        return false;
+    }
+    config->serialNumber = serialNumber;
 
     const std::string eepromFile = reader.Text("EepromFile");
     if (!eepromFile.empty()) {

@@ -23,7 +23,8 @@
     X(HidP_GetCaps)                   \
     X(HidD_SetFeature)                \
     X(HidD_GetFeature)                \
-    X(HidD_GetIndexedString)
+    X(HidD_GetIndexedString)          \
+    X(HidD_GetSerialNumberString)
 
 class HidLibrary {
 public:

@@ -25,6 +25,10 @@ public:
     virtual BOOLEAN HidD_GetFeature(HANDLE device, PVOID reportBuffer, ULONG reportBufferLength) = 0;
     virtual BOOLEAN HidD_GetIndexedString(HANDLE device, ULONG stringIndex, PVOID buffer,
                                           ULONG bufferLength) = 0;
+    // The device's USB serial number string, UTF-16 with its terminator;
+    // `bufferLength` in bytes. Fails for a device that has none, and writes
+    // nothing when the whole string does not fit.
+    virtual BOOLEAN HidD_GetSerialNumberString(HANDLE device, PVOID buffer, ULONG bufferLength) = 0;
 
     // setupapi.dll
     virtual HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent,

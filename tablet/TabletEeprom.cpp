@@ -6,9 +6,16 @@
 #include "WaitCursor.h"
 
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 namespace {
+
+// The largest buffer the class driver takes for a string request, as
+// HidD_GetSerialNumberString's documentation gives it (2^12 - 3 bytes), in
+// whole UTF-16 characters. A USB string holds at most 126 of them; other
+// buses' devices may have longer ones.
+constexpr size_t kStringBufferChars = 4093 / sizeof(wchar_t);
 
 bool IsEepromAddress(int address)
 {
@@ -28,8 +35,10 @@ BOOL CTabletEeprom::Open(HWND owner, const char* qcFile)
 {
     m_hOwner = owner;
     m_lastBurn = BurnOutcome::None;
+    m_nFirstWrongAddress = -1;
     CWaitCursor wait;
     Close();
+    BeginWrite();
 
     m_pDevice = FindTabletDevice(m_system, TabletProtocol::kVendorId, TabletProtocol::kMatchAny,
                                  TabletProtocol::kUsagePage, TabletProtocol::kUsage);
@@ -56,6 +65,8 @@ void CTabletEeprom::Close()
     m_hHandleNotify.Reset();
     m_pDevice.reset();
     m_bRemovalPending = false;
+    m_strSerialNumber.clear();
+    m_strFirmware.clear();
 }
 
 BYTE CTabletEeprom::GetIndexedString(ULONG index, PVOID buffer, ULONG length)
@@ -99,6 +110,12 @@ BYTE CTabletEeprom::ReadByte(int address)
 
 BYTE CTabletEeprom::WriteByte(int address, BYTE value)
 {
+    BeginWrite();
+    return SendByte(address, value);
+}
+
+BYTE CTabletEeprom::SendByte(int address, BYTE value)
+{
     if (!IsEepromAddress(address) || !m_pDevice)
         return 0;
     // The class driver sends a Set Feature of the report's defined length; a
@@ -110,7 +127,10 @@ BYTE CTabletEeprom::WriteByte(int address, BYTE value)
     std::vector<BYTE> report(length);
     TabletProtocol::BuildWriteReport(report.data(), report.size(),
                                      static_cast<std::uint8_t>(address), value);
-    return static_cast<BYTE>(m_system.HidD_SetFeature(m_pDevice->handle, report.data(), length));
+    const BYTE accepted = static_cast<BYTE>(m_system.HidD_SetFeature(m_pDevice->handle, report.data(), length));
+    if (accepted != 0)
+        ++m_nWritesAccepted;
+    return accepted;
 }
 
 BYTE CTabletEeprom::BeginAccess()
@@ -149,10 +169,67 @@ void CTabletEeprom::ReadAll()
 
 void CTabletEeprom::WriteAll()
 {
+    BeginWrite();
+    SendAll();
+}
+
+void CTabletEeprom::SendAll()
+{
     for (int address = 0; address < static_cast<int>(m_image.size()); ++address) {
-        WriteByte(address, m_image[address]);
+        SendByte(address, m_image[address]);
         PauseAfterWrite();
     }
+}
+
+void CTabletEeprom::BeginWrite()
+{
+    m_nWritesAccepted = 0;
+    m_bWriteBeganKnown = m_system.QueryPerformanceCounter(&m_writeBegan) != FALSE;
+}
+
+DWORD CTabletEeprom::MillisecondsSinceWriteBegan()
+{
+    LARGE_INTEGER now{};
+    LARGE_INTEGER frequency{};
+    if (!m_system.QueryPerformanceCounter(&now) || !m_system.QueryPerformanceFrequency(&frequency) ||
+        frequency.QuadPart <= 0 || !m_bWriteBeganKnown || now.QuadPart < m_writeBegan.QuadPart)
+        return 0;
+    const LONGLONG elapsed = now.QuadPart - m_writeBegan.QuadPart;
+    // In two parts, so that no product can overflow.
+    const LONGLONG ms =
+        elapsed / frequency.QuadPart * 1000 + elapsed % frequency.QuadPart * 1000 / frequency.QuadPart;
+    return ms > MAXDWORD ? MAXDWORD : static_cast<DWORD>(ms);
+}
+
+const std::wstring& CTabletEeprom::SerialNumber()
+{
+    return CachedText(m_strSerialNumber, [this](PVOID buffer, ULONG bytes) {
+        const BOOLEAN ok = m_system.HidD_GetSerialNumberString(m_pDevice->handle, buffer, bytes);
+        Transferred();
+        return ok != FALSE;
+    });
+}
+
+const std::wstring& CTabletEeprom::FirmwareText()
+{
+    return CachedText(m_strFirmware, [this](PVOID buffer, ULONG bytes) {
+        return GetIndexedString(TabletProtocol::kFirmwareString, buffer, bytes) != 0;
+    });
+}
+
+const std::wstring& CTabletEeprom::CachedText(std::wstring& cache,
+                                              const std::function<bool(PVOID, ULONG)>& request)
+{
+    if (!m_pDevice) {
+        cache.clear();
+        return cache;
+    }
+    if (cache.empty()) {
+        std::vector<wchar_t> text(kStringBufferChars, L'\0');
+        if (request(text.data(), static_cast<ULONG>(text.size() * sizeof(wchar_t))))
+            cache.assign(text.data(), ::wcsnlen(text.data(), text.size()));
+    }
+    return cache;
 }
 
 // The tablet needs time to commit each byte to its EEPROM, so the pause after
@@ -196,17 +273,22 @@ void CTabletEeprom::PauseAfterWrite()
 
 BOOL CTabletEeprom::VerifyAll()
 {
+    m_nFirstWrongAddress = -1;
     const bool hadDevice = m_pDevice != nullptr;
     for (int address = 0; address < static_cast<int>(m_image.size()); ++address) {
-        if (hadDevice && !m_pDevice)
+        if (hadDevice && !m_pDevice) {
+            m_nFirstWrongAddress = address;
             return FALSE; // closed mid-way: the rest cannot be verified
+        }
         BYTE value = 0;
         // A failed read leaves the report id in the buffer; where the image
         // holds 4 that would pass for a match.
         const BOOL read = ReadByteChecked(address, value);
         Transferred();
-        if (!read || value != m_image[address])
+        if (!read || value != m_image[address]) {
+            m_nFirstWrongAddress = address;
             return FALSE;
+        }
     }
     return TRUE;
 }
@@ -323,7 +405,7 @@ void CTabletEeprom::BurnOnOpen(const char* qcFile)
     m_image = image;
     m_readFailed.reset();
     BeginAccess();
-    WriteAll();
+    SendAll();
     EndAccess();
     m_lastBurn = BurnOutcome::Burned;
 }

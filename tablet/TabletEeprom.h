@@ -15,7 +15,9 @@
 
 #include <array>
 #include <bitset>
+#include <functional>
 #include <memory>
+#include <string>
 
 class CTabletEeprom {
 public:
@@ -54,6 +56,24 @@ public:
     // from a ReadAll with a failed Get Feature until the next ReadAll,
     // LoadImage or burn replaces the buffer.
     bool AnyReadFailed() const { return m_readFailed.any(); }
+
+    // What the last write did, for the station's record. A write begins with
+    // WriteByte, WriteAll or a burn on Open (which also begins with Open
+    // itself, burning or not).
+    // The Set Feature requests the class driver accepted since it began.
+    unsigned WritesAccepted() const { return m_nWritesAccepted; }
+    // Milliseconds since it began, on the high-resolution counter.
+    DWORD MillisecondsSinceWriteBegan();
+    // The first address the last VerifyAll found different or could not
+    // read; -1 when it found none (or none was made since Open).
+    int FirstWrongAddress() const { return m_nFirstWrongAddress; }
+
+    // The open tablet's own texts, asked once per tablet opened (a request
+    // that fails is asked again next time): its USB serial number string,
+    // and the firmware identity (string 98) the update's identity check
+    // reads. Empty with no tablet, or when the tablet has none.
+    const std::wstring& SerialNumber();
+    const std::wstring& FirmwareText();
 
     // Who is told of each transfer from now on (null: nobody). The observer
     // must outlive its setting; returns the one set before.
@@ -121,6 +141,12 @@ public:
     DWORD m_nWriteDelay = 0;
 
 private:
+    // `cache`, read with `request` (a buffer, its length in bytes) unless it
+    // holds the text already; emptied while no tablet is open.
+    const std::wstring& CachedText(std::wstring& cache, const std::function<bool(PVOID, ULONG)>& request);
+    void BeginWrite();
+    BYTE SendByte(int address, BYTE value);
+    void SendAll();
     void PauseAfterWrite();
     void Transferred();
     void BurnOnOpen(const char* qcFile);
@@ -132,4 +158,11 @@ private:
     std::bitset<256> m_readFailed;
     BurnOutcome m_lastBurn = BurnOutcome::None;
     TransferObserver* m_observer = nullptr;
+    unsigned m_nWritesAccepted = 0;
+    LARGE_INTEGER m_writeBegan{};
+    bool m_bWriteBeganKnown = false;
+    int m_nFirstWrongAddress = -1;
+    // Filled once read from the tablet open now; emptied by Close.
+    std::wstring m_strSerialNumber;
+    std::wstring m_strFirmware;
 };

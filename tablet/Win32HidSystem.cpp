@@ -45,6 +45,11 @@ BOOLEAN Win32HidSystem::HidD_GetIndexedString(HANDLE device, ULONG stringIndex, 
     return m_hid->HidD_GetIndexedString(device, stringIndex, buffer, bufferLength);
 }
 
+BOOLEAN Win32HidSystem::HidD_GetSerialNumberString(HANDLE device, PVOID buffer, ULONG bufferLength)
+{
+    return m_hid->HidD_GetSerialNumberString(device, buffer, bufferLength);
+}
+
 HDEVINFO Win32HidSystem::SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent,
                                               DWORD flags)
 {

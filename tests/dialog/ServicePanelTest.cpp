@@ -104,7 +104,7 @@ SIZE TextExtent(HWND control, const std::string& text, TEXTMETRICA* metrics = nu
 void ExpectCleanLayout(CUpdateDlg& dlg, UINT dpi)
 {
     const std::vector<Placed> controls = VisibleControls(dlg);
-    EXPECT_EQ(21u, controls.size()) << "the template's 19, the progress line and the tally";
+    EXPECT_EQ(23u, controls.size()) << "the template's 21, the progress line and the tally";
     RECT client;
     dlg.GetClientRect(&client);
     for (size_t i = 0; i < controls.size(); ++i) {

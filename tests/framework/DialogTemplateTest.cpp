@@ -213,6 +213,8 @@ const ControlRow kControls[] = {
     { IDC_RESULT,         0x50020000, "Static",   "",               374, 300,  73,   8 },
     { IDC_WRITE_DELAY,    0x48010003, "Button",   "WriteDely (ms)", 186,  53,  65,  10 },
     { IDC_WRITE_DELAY_MS, 0x48810080, "Edit",     "",               262,  51,  40,  14 },
+    { IDC_RECORD,         0x48010003, "Button",   "Record : ",       11, 315,  46,  16 },
+    { IDC_RECORD_FILE,    0x48020000, "Static",   "",                67, 318, 295,   8 },
 };
 
 TEST(DialogTemplate, FrameCaptionAndFont)

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <iterator>
 #include <memory>
 
@@ -19,6 +20,16 @@ HIDD_ATTRIBUTES AttributesOf(SimHidSystem& sim, const std::string& name)
     sim.HidD_GetAttributes(device, &attributes);
     sim.CloseHandle(device);
     return attributes;
+}
+
+// The device's serial number string; "-" when the request fails.
+std::string SerialOf(SimHidSystem& sim, const std::string& name)
+{
+    WCHAR text[128] = {};
+    const HANDLE device = Open(sim, name);
+    const bool ok = sim.HidD_GetSerialNumberString(device, text, sizeof(text)) != FALSE;
+    sim.CloseHandle(device);
+    return ok ? std::string(text, text + std::wcslen(text)) : "-";
 }
 
 std::string FirmwareOf(SimHidSystem& sim, const std::string& name)
@@ -62,6 +73,7 @@ TEST(Scenario, GoodFileSetsUpTheBus)
                             "EepromFile=image.tqc\r\nFailWriteAt=0x3\r\nLatencyMs=5\r\n"
                             "UnplugAfterTransfers=6\r\nRemoveOrderly=1\r\nQueryRemoveFails=1\r\n"
                             "[Mouse]\r\nKind=generic\r\nVendorID=0x046D\r\nProductID=49271\r\n"
+                            "SerialNumber=M-77 a\r\n"
                             "[Keyboard]\r\nKind=GENERIC\r\nExclusive=1\r\n");
     // A relative name means the current folder, not the Windows folder
     // where the profile functions would look for it.
@@ -83,6 +95,8 @@ TEST(Scenario, GoodFileSetsUpTheBus)
     EXPECT_EQ(AttributesOf(*sim, "Mouse").ProductID, 49271);
     EXPECT_EQ(Open(*sim, "Keyboard"), INVALID_HANDLE_VALUE);
     EXPECT_EQ(FirmwareOf(*sim, "Tablet"), "R999 test");
+    EXPECT_EQ(SerialOf(*sim, "Mouse"), "M-77 a");
+    EXPECT_EQ(SerialOf(*sim, "Keyboard"), "-") << "none given: the device has none";
     const auto& eeprom = sim->Eeprom("Tablet");
     EXPECT_EQ((std::vector<int>{eeprom[0], eeprom[1], eeprom[2], eeprom[255]}),
               (std::vector<int>{85, 0, 0xFF, 7})) << "a missing key keeps the erased value";
@@ -143,6 +157,9 @@ TEST(Scenario, BadFilesNameFileSectionAndKey)
         /* 15 */ {"[Bus]\r\nDevices=Pen\r\n[Pen]\r\nFeatureReportByteLength=2\r\n", nullptr,
                   {"[Pen] FeatureReportByteLength", nullptr}},
         /* 16 */ {"[Bus]\r\nDevices=Pen\r\n[Pen]\r\nExclusive=yes\r\n", nullptr, {"[Pen] Exclusive", nullptr}},
+        /* 17 */ {"[Bus]\r\nDevices=Pen\r\n[Pen]\r\nSerialNumber=0123456789012345678901234567890123456789"
+                  "01234567890123456789012345678901234567890123456789012345678901234567890123456789012345678\r\n",
+                  nullptr, {"[Pen] SerialNumber", "126"}},
     };
     for (std::size_t i = 0; i < std::size(rows); ++i) {
         TempFolder folder;

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <iterator>
+#include <vector>
 
 using namespace simtest;
 
@@ -122,6 +123,31 @@ TEST_F(TabletModel, StringsAndTooSmallBuffers)
     EXPECT_FALSE(sim.HidD_GetIndexedString(device, TabletProtocol::kBeginAccessString, text, 4));
     EXPECT_FALSE(sim.AccessOpen("Tablet"));
     EXPECT_FALSE(sim.HidD_GetIndexedString(device, 99, text, sizeof(text)));
+}
+
+// The serial number string: none on a tablet not given one; otherwise the
+// same all-or-nothing copy, and no buffer beyond the class driver's limit.
+TEST_F(TabletModel, TheSerialNumberString)
+{
+    WCHAR text[8];
+    EXPECT_FALSE(sim.HidD_GetSerialNumberString(device, text, sizeof(text)));
+
+    SimHidSystem bus;
+    SimDeviceConfig config;
+    config.serialNumber = "SN-7";
+    bus.AddDevice(config);
+    const HANDLE tablet = Open(bus, "Tablet");
+    const ULONG exact = 5 * sizeof(WCHAR);
+    std::memset(text, 0xCC, sizeof(text));
+    EXPECT_FALSE(bus.HidD_GetSerialNumberString(tablet, text, exact - 1));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_USER_BUFFER));
+    EXPECT_EQ(reinterpret_cast<const BYTE*>(text)[0], 0xCC) << "nothing written";
+    ASSERT_TRUE(bus.HidD_GetSerialNumberString(tablet, text, exact));
+    EXPECT_EQ(std::wstring(text), L"SN-7");
+    std::vector<BYTE> large(4094);
+    EXPECT_FALSE(bus.HidD_GetSerialNumberString(tablet, large.data(), 4094)) << "over 4093 bytes";
+    EXPECT_TRUE(bus.HidD_GetSerialNumberString(tablet, large.data(), 4093));
+    EXPECT_EQ(bus.Trace().back().call + " " + bus.Trace().back().arguments, "GetSerialNumberString len=4093");
 }
 
 // The class driver's checks, made before the device sees the request.

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -84,21 +86,37 @@ struct Fixture {
     HDEVNOTIFY tabletNotify = nullptr;
 };
 
-// A page no one may read: a report placed there crashes any reader.
+// A page no one may read, after one that may be: a report placed at
+// Address() crashes any reader, and one placed by End() ends where the
+// readable page does, so that a read past its end crashes.
 class GuardPage {
 public:
-    GuardPage() : m_page(::VirtualAlloc(nullptr, 4096, MEM_RESERVE | MEM_COMMIT, PAGE_NOACCESS)) {}
+    GuardPage() : m_pages(static_cast<BYTE*>(::VirtualAlloc(nullptr, 2 * kPage, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE)))
+    {
+        DWORD previous = 0;
+        if (m_pages != nullptr)
+            ::VirtualProtect(m_pages + kPage, kPage, PAGE_NOACCESS, &previous);
+    }
     ~GuardPage()
     {
-        if (m_page != nullptr)
-            ::VirtualFree(m_page, 0, MEM_RELEASE);
+        if (m_pages != nullptr)
+            ::VirtualFree(m_pages, 0, MEM_RELEASE);
     }
     GuardPage(const GuardPage&) = delete;
     GuardPage& operator=(const GuardPage&) = delete;
-    LPARAM Address() const { return reinterpret_cast<LPARAM>(m_page); }
+    LPARAM Address() const { return reinterpret_cast<LPARAM>(m_pages + kPage); }
+    // The first `size` bytes of `report`, with its dbch_size saying `size`.
+    LPARAM End(const std::vector<BYTE>& report, DWORD size)
+    {
+        BYTE* start = m_pages + kPage - size;
+        std::memcpy(start, report.data(), size);
+        std::memcpy(start, &size, sizeof(size));
+        return reinterpret_cast<LPARAM>(start);
+    }
 
 private:
-    void* m_page;
+    static constexpr SIZE_T kPage = 4096;
+    BYTE* m_pages;
 };
 
 } // namespace
@@ -194,6 +212,41 @@ TEST(DeviceChange, OtherEventsNeverReadTheReport)
             EXPECT_EQ(f.eeprom.ClassifyDeviceChange(event, guard.Address()), 0)
                 << "row " << row << ": event 0x" << std::hex << event;
         }
+    }
+}
+
+// Another program can send the dialog a report that says it is shorter than
+// its type's structure; Windows copies only that much. It is read no further
+// than it says, and is nothing, even where the bytes after would name the
+// tablet; whole, each of these reports asks for action.
+TEST(DeviceChange, AReportIsReadOnlyAsFarAsItsSizeSays)
+{
+    const DWORD kHeader = sizeof(DEV_BROADCAST_HDR);
+    const DWORD kGuidEnd = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name);
+    const DWORD kNotifyEnd = offsetof(DEV_BROADCAST_HANDLE, dbch_eventguid);
+    const struct {
+        DWORD event;
+        Report report;
+        bool open;
+        std::vector<DWORD> shortSizes;
+        int whole;
+    } rows[] = {
+        {DBT_DEVICEARRIVAL, Report::HidInterface, false, {4, kHeader, kGuidEnd - 1}, 1},
+        {DBT_DEVICEQUERYREMOVE, Report::OwnHandle, true, {4, kHeader, kNotifyEnd - 1}, -1},
+        {DBT_DEVICEREMOVECOMPLETE, Report::OwnNotification, true, {kHeader, kNotifyEnd - 1}, -1},
+    };
+    int number = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << ++number << ": " << Name(row.report));
+        Fixture f;
+        if (!row.open)
+            f.eeprom.Close();
+        const std::vector<BYTE> report = f.Build(row.report);
+        GuardPage guard;
+        for (const DWORD size : row.shortSizes)
+            EXPECT_EQ(0, f.eeprom.ClassifyDeviceChange(row.event, guard.End(report, size))) << size << " bytes";
+        const DWORD whole = static_cast<DWORD>(report.size());
+        EXPECT_EQ(row.whole, f.eeprom.ClassifyDeviceChange(row.event, guard.End(report, whole)));
     }
 }
 

@@ -243,7 +243,7 @@ void CUpdateDlg::ShowUpdateWindow(const char* line, bool withBar)
 {
     if (!m_progress.IsCreated()) {
         const RECT none = {0, 0, 0, 0};
-        m_progress.Create(m_hWnd, none, none);
+        m_progress.Create(m_hWnd, DialogFont(), none, none);
 
         ::ShowWindow(GetDlgItem(IDOK), SW_HIDE);
         ::ShowWindow(GetDlgItem(IDC_SET), SW_HIDE);

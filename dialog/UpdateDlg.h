@@ -52,6 +52,9 @@ public:
     // Set before DoModal or while it runs: the file dialogs are shown
     // through it; null, the system's own.
     FileDialogSystem* m_pFileDialogs = nullptr;
+    // Set before DoModal: the window's and the system's DPI are read through
+    // it; null, Windows' own.
+    WindowDpiSystem* m_pDpi = nullptr;
 
     // The character the dump shows for one byte.
     static char DumpChar(BYTE byte);

@@ -49,7 +49,7 @@ CUpdateProgress::~CUpdateProgress()
     Detach();
 }
 
-bool CUpdateProgress::Create(HWND parent, const RECT& line, const RECT& bar)
+bool CUpdateProgress::Create(HWND parent, HFONT font, const RECT& line, const RECT& bar)
 {
     if (m_hLine != nullptr || parent == nullptr)
         return false;
@@ -68,8 +68,7 @@ bool CUpdateProgress::Create(HWND parent, const RECT& line, const RECT& bar)
                                instance, nullptr);
     if (m_hLine == nullptr || m_hBar == nullptr)
         return false;
-    const LRESULT font = ::SendMessageA(parent, WM_GETFONT, 0, 0);
-    ::SendMessageA(m_hLine, WM_SETFONT, static_cast<WPARAM>(font), FALSE);
+    ::SendMessageA(m_hLine, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     return true;
 }
 

@@ -29,8 +29,8 @@ public:
     CUpdateProgress& operator=(const CUpdateProgress&) = delete;
 
     // The line and the bar as children of `parent` (which destroys them), at
-    // the given client rectangles; the line takes the parent's font. Once only.
-    bool Create(HWND parent, const RECT& line, const RECT& bar);
+    // the given client rectangles; the line takes `font`. Once only.
+    bool Create(HWND parent, HFONT font, const RECT& line, const RECT& bar);
     bool IsCreated() const { return m_hLine != nullptr; }
     void SetText(const char* text);
     void ShowBar(bool show);

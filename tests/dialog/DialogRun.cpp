@@ -267,7 +267,8 @@ private:
 
 } // namespace
 
-DialogRun RunUpdateDialog(SimHidSystem& sim, WhileBoxOpen whileBoxOpen, bool clickExitDuringWrite)
+DialogRun RunUpdateDialog(SimHidSystem& sim, WhileBoxOpen whileBoxOpen, bool clickExitDuringWrite,
+                          WindowDpiSystem* dpi)
 {
     DialogRun run;
     MessageBoxWatcher watcher;
@@ -277,6 +278,7 @@ DialogRun RunUpdateDialog(SimHidSystem& sim, WhileBoxOpen whileBoxOpen, bool cli
     watcher.SetDismissWhen([&sim] { return sim.PendingReportCount() == 0; });
     {
         CUpdateDlg dlg(sim);
+        dlg.m_pDpi = dpi;
         if (whileBoxOpen) {
             watcher.SetOnShow([&](const MessageBoxRecord& box) { whileBoxOpen(sim, dlg, box); });
         }
@@ -298,7 +300,7 @@ DialogRun RunOpenDialog(SimHidSystem& sim, const std::vector<DialogStep>& steps)
     return run;
 }
 
-DialogRun RunServiceDialog(SimHidSystem& sim, OperatorScript script)
+DialogRun RunServiceDialog(SimHidSystem& sim, OperatorScript script, WindowDpiSystem* dpi)
 {
     DialogRun run;
     MessageBoxWatcher watcher;
@@ -306,6 +308,7 @@ DialogRun RunServiceDialog(SimHidSystem& sim, OperatorScript script)
     {
         CUpdateDlg dlg(sim);
         dlg.m_bServiceMode = true;
+        dlg.m_pDpi = dpi;
         ScriptRunner runner([&sim] { return sim.PendingReportCount() != 0; },
                             [&]() {
                                 script(sim, dlg, watcher);

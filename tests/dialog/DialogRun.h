@@ -12,6 +12,7 @@
 #include <vector>
 
 class CUpdateDlg;
+class WindowDpiSystem;
 
 struct DeviceChangeAnswer {
     WPARAM event;
@@ -50,9 +51,9 @@ using WhileBoxOpen = std::function<void(SimHidSystem&, CUpdateDlg&, const Messag
 // With `clickExitDuringWrite`, a mouse click on Exit is posted to the dialog
 // at the first write, as an impatient user's would be queued; only such a run
 // records the progress bar's steps, the dialog at the first write and the
-// IDOK commands.
+// IDOK commands. With `dpi`, the dialog reads its DPIs through it.
 DialogRun RunUpdateDialog(SimHidSystem& sim, WhileBoxOpen whileBoxOpen = {},
-                          bool clickExitDuringWrite = false);
+                          bool clickExitDuringWrite = false, WindowDpiSystem* dpi = nullptr);
 
 // What an operator does at the service station, run inside the dialog's own
 // message loop once the tablet already plugged in has been taken up. Message
@@ -60,7 +61,7 @@ DialogRun RunUpdateDialog(SimHidSystem& sim, WhileBoxOpen whileBoxOpen = {},
 // the paths queued on it. A dialog the script leaves open is cancelled.
 using OperatorScript = std::function<void(SimHidSystem&, CUpdateDlg&, MessageBoxWatcher&)>;
 
-DialogRun RunServiceDialog(SimHidSystem& sim, OperatorScript script);
+DialogRun RunServiceDialog(SimHidSystem& sim, OperatorScript script, WindowDpiSystem* dpi = nullptr);
 
 // The operator's hand on the panel: a click on a button or check box, text
 // typed over a field, a control's text. Each returns when the dialog has

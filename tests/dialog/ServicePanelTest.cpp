@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <atomic>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -912,6 +913,92 @@ TEST(ServicePanel, TheStationIsLaidOutCleanly)
         ASSERT_TRUE(logPixels.IsSet());
         std::string output;
         EXPECT_EQ(0, RunLayoutTestAt(dpi, output)) << output;
+    }
+}
+
+namespace {
+
+// A monitor at 150 % where the session started at 100 %: what Windows shows
+// a per-monitor aware window there, and Wine cannot (it has one DPI).
+class SecondMonitor : public WindowDpiSystem {
+public:
+    UINT ForWindow(HWND) override { return 144; }
+    UINT ForSystem() override { return 96; }
+};
+
+// The fonts the dialog's controls hold, but for the progress bar, which
+// draws no text, and the station's dump, which has a fixed-pitch face of its
+// own.
+std::set<LRESULT> ControlFonts(CUpdateDlg& dlg)
+{
+    std::set<LRESULT> fonts;
+    for (HWND child = ::GetWindow(dlg.m_hWnd, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        char className[32] = {};
+        ::GetClassNameA(child, className, sizeof(className));
+        if (::lstrcmpiA(className, PROGRESS_CLASSA) == 0 || (dlg.m_bServiceMode && child == dlg.GetDlgItem(IDC_DUMP_LIST)))
+            continue;
+        fonts.insert(::SendMessageA(child, WM_GETFONT, 0, 0));
+    }
+    return fonts;
+}
+
+// Sees each WM_SETFONT a control gets, and whether the font it held until
+// then was still there.
+HHOOK g_fontHook = nullptr;
+unsigned g_deletedFontsHeld = 0;
+
+LRESULT CALLBACK WatchFonts(int code, WPARAM wParam, LPARAM lParam)
+{
+    const auto* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && call->message == WM_SETFONT) {
+        const auto held = reinterpret_cast<HGDIOBJ>(::SendMessageA(call->hwnd, WM_GETFONT, 0, 0));
+        if (held != nullptr && ::GetObjectType(held) == 0)
+            ++g_deletedFontsHeld;
+    }
+    return ::CallNextHookEx(g_fontHook, code, wParam, lParam);
+}
+
+} // namespace
+
+// The dialog procedure answers WM_GETFONT with the template's font whatever
+// the dialog gave its controls, so what the dialog makes after start (the
+// progress line and bar, the tally) is given the dialog's font as it stands:
+// at the start on a monitor whose scale is not the session's, every control
+// has the one font. And no control ever holds a font that was deleted, also
+// when the window moves between monitors of different scales.
+// Wine 8.0 makes the template's System face a TrueType one, which the dialog
+// manager already made at the window's DPI: no font of the dialog's own is
+// needed at start, and every control has the template's anyway. Where System
+// is the raster face (Windows, Wine 10.0), the dialog makes its own.
+TEST(ServicePanel, EveryControlHasTheDialogsFontFromTheStart)
+{
+    for (const bool station : {false, true}) {
+        SCOPED_TRACE(station ? "the service station" : "the one-shot update");
+        SimHidSystem sim;
+        sim.AddDevice(SimDeviceConfig{});
+        SecondMonitor monitor;
+        std::set<LRESULT> atStart;
+        std::set<LRESULT> moved;
+        g_deletedFontsHeld = 0;
+        const auto look = [&](CUpdateDlg& dlg) {
+            atStart = ControlFonts(dlg);
+            g_fontHook = ::SetWindowsHookExA(WH_CALLWNDPROC, WatchFonts, nullptr, ::GetCurrentThreadId());
+            for (const UINT dpi : {192u, 120u}) {
+                RECT suggested;
+                ::GetWindowRect(dlg.m_hWnd, &suggested);
+                ::SendMessageA(dlg.m_hWnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+            }
+            ::UnhookWindowsHookEx(g_fontHook);
+            moved = ControlFonts(dlg);
+        };
+        if (station)
+            RunServiceDialog(sim, [&](SimHidSystem&, CUpdateDlg& dlg, MessageBoxWatcher&) { look(dlg); }, &monitor);
+        else
+            RunUpdateDialog(sim, [&](SimHidSystem&, CUpdateDlg& dlg, const MessageBoxRecord&) { look(dlg); }, false,
+                            &monitor);
+        EXPECT_EQ(1u, atStart.size()) << "fonts at start";
+        EXPECT_EQ(1u, moved.size()) << "fonts after the moves";
+        EXPECT_EQ(0u, g_deletedFontsHeld);
     }
 }
 

@@ -97,7 +97,8 @@ private:
     bool IsSupportedTablet();
     void FillPickers();
     bool ImageMatchesDefault() const;
-    void EndWithMessage(const char* text, UINT icon, int result);
+    // Ends the update's burst, then tells the user and ends the dialog.
+    void EndWithMessage(CWriteBurst::Scope& burst, const char* text, UINT icon, int result);
     // Turns the dialog into the update's own window, centred on the screen:
     // one line of text and, when `withBar`, the progress bar.
     void ShowUpdateWindow(const char* line, bool withBar);
@@ -135,15 +136,18 @@ private:
     // True when the image holds bytes whose read failed; the operator has
     // then been told that nothing was done.
     bool RefuseUnreadImage(bool saving);
-    // True while an end of session granted may still come; the operator has
-    // then been told that the tablet was not written.
-    bool RefuseWhileSessionEnds();
+    // True when the burst may not write; it is then over, and the operator
+    // has been told why the tablet was not written.
+    bool RefuseBurst(CWriteBurst::Scope& burst);
+    // Why a burst refused, in the program's words.
+    static const char* NotWrittenText(CWriteBurst::Refusal refusal);
 
     // Service mode.
     void StartServiceMode();
     // The service station's long commands show the one-shot update's line and
-    // bar in the panel, counting `transfers`; nothing outside the station.
-    void BeginPanelProgress(const char* line, int transfers);
+    // bar in the panel, counting `transfers`, inside their burst; nothing
+    // outside the station.
+    void BeginPanelProgress(const CWriteBurst::Scope& burst, const char* line, int transfers);
     void EndPanelProgress();
     // Moves and sizes the template's controls into the station's own frame;
     // returns the client size they need.
@@ -185,10 +189,10 @@ private:
     // Outlive the controls, which are destroyed with the dialog's window.
     CFont m_fontDialog; // empty until the window's DPI changes
     CFont m_fontDump;
+    // Runs from the decision to make a burst's transfers to its last one:
+    // the one-shot update from its identity request to its read-back, "Set",
+    // "Set All", and an arrival's burn, verification and dump.
+    CWriteBurst m_burst;
     // After m_eeprom, so that it lets go of the eeprom before that goes.
     CUpdateProgress m_progress;
-    // Runs from a burst's first transfer to its last: the one-shot update
-    // from its identity request to its read-back, "Set All", and an arrival's
-    // burn, verification and dump.
-    CWriteBurst m_burst;
 };

@@ -93,16 +93,22 @@ BOOL CUpdateDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* r
 
 LRESULT CUpdateDlg::OnTabletArrived(WPARAM, LPARAM)
 {
-    // Opening the tablet while its removal is being decided would refuse
-    // the removal; the outcome brings it back or looks for one.
-    if (m_eeprom.RemovalPending())
+    // The arrival is a burst from here: with auto-burn on it writes, and
+    // taking the tablet up makes transfers a removal would cut.
+    CWriteBurst::Scope burst(m_burst, m_hWnd, m_eeprom);
+    switch (burst.Refused()) {
+    case CWriteBurst::Refusal::RemovalPending:
+        // Opening the tablet while its removal is being decided would refuse
+        // the removal; the outcome brings it back or looks for one.
         return 0;
-    // Opening the tablet makes transfers, and with auto-burn a burst that an
-    // end of session already granted would cut. Arrivals meanwhile are one
-    // look for a tablet, once the session goes on.
-    if (m_burst.SessionEnding()) {
+    case CWriteBurst::Refusal::SessionEnding:
+        // Opening the tablet makes transfers, and with auto-burn a burst that
+        // an end of session already granted would cut. Arrivals meanwhile
+        // are one look for a tablet, once the session goes on.
         m_bArrivalWaiting = true;
         return 0;
+    case CWriteBurst::Refusal::None:
+        break;
     }
     m_lbDump.ResetContent();
     // A tablet whose removal was refused is not burned again. Auto-burn
@@ -116,12 +122,9 @@ LRESULT CUpdateDlg::OnTabletArrived(WPARAM, LPARAM)
     const bool autoBurn = verifies && !m_strAutoBurnFile.empty();
     const int transfers = (autoBurn ? CTabletEeprom::kBurnTransfers : 0) + CTabletEeprom::kStringRequestTransfers +
                           (verifies ? 2 : 1) * CTabletEeprom::kWholeImageTransfers;
-    BeginPanelProgress(autoBurn ? kBurningLine : kReadingLine, transfers);
-    {
-        const CWriteBurst::Scope burst(m_burst, m_hWnd);
-        m_eeprom.Open(m_hWnd, autoBurn ? m_strAutoBurnFile.c_str() : nullptr);
-        TakeUpOpenedTablet(autoBurn, stayed);
-    }
+    BeginPanelProgress(burst, autoBurn ? kBurningLine : kReadingLine, transfers);
+    m_eeprom.Open(m_hWnd, autoBurn ? m_strAutoBurnFile.c_str() : nullptr);
+    TakeUpOpenedTablet(autoBurn, stayed);
     EndPanelProgress();
     return 0;
 }

@@ -329,13 +329,13 @@ void CUpdateDlg::CountBurn(bool verified)
         ::SetWindowTextA(m_hTallyLine, m_tally.Line().c_str());
 }
 
-void CUpdateDlg::BeginPanelProgress(const char* line, int transfers)
+void CUpdateDlg::BeginPanelProgress(const CWriteBurst::Scope& burst, const char* line, int transfers)
 {
     if (!m_bServiceMode || !m_progress.IsCreated())
         return;
     m_progress.SetText(line);
     m_progress.ShowBar(true);
-    m_progress.Start(m_eeprom, transfers);
+    m_progress.Start(burst, m_eeprom, transfers);
 }
 
 void CUpdateDlg::EndPanelProgress()

@@ -68,6 +68,7 @@ BEGIN_MESSAGE_MAP(CUpdateDlg, CDialog)
     ON_MESSAGE(WM_TABLET_REMOVED, &CUpdateDlg::OnTabletRemoved)
     ON_MESSAGE(WM_QUERYENDSESSION, &CUpdateDlg::OnQueryEndSession)
     ON_MESSAGE(WM_ENDSESSION, &CUpdateDlg::OnEndSession)
+    ON_MESSAGE(WM_SESSION_ENDED, &CUpdateDlg::OnSessionEnded)
     ON_MESSAGE(WM_DPICHANGED, &CUpdateDlg::OnDpiChanged)
 END_MESSAGE_MAP()
 

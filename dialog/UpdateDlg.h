@@ -19,6 +19,9 @@
 // inside WM_DEVICECHANGE.
 constexpr UINT WM_TABLET_ARRIVED = WM_USER + 101;
 constexpr UINT WM_TABLET_REMOVED = WM_USER + 102;
+// Posted by the dialog to itself when the session ended (or the program was
+// asked to close) during a burst: the program ends once the burst is over.
+constexpr UINT WM_SESSION_ENDED = WM_USER + 103;
 
 class CUpdateDlg : public CDialog {
 public:
@@ -82,6 +85,7 @@ protected:
     afx_msg LRESULT OnTabletRemoved(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnQueryEndSession(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnEndSession(WPARAM wParam, LPARAM lParam);
+    afx_msg LRESULT OnSessionEnded(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnDpiChanged(WPARAM wParam, LPARAM lParam);
 
     // Appends the hex dump of image addresses 0x00..0x7F to the dump list.
@@ -123,9 +127,9 @@ private:
     // The station's sound for a burn's verdict; nothing outside the station.
     void SoundBurn(bool verified);
     void LeaveTablet();
-    // Closes the tablet as the dialog's own way out would, for a session
-    // that ends without one.
-    void CloseForEndOfSession();
+    // For a session that ends, or Restart Manager's request to close: closes
+    // the tablet as the dialog's own way out would, and ends the dialog.
+    void EndForEndOfSession();
 
     // Service panel.
     // The EEPROM address in the address box; false (and the refusal shown in

@@ -57,9 +57,13 @@ LRESULT CUpdateDlg::OnQueryEndSession(WPARAM, LPARAM)
 }
 
 // Once this returns with the session ending, Windows may end the process at
-// any moment, without the dialog's way out. A forced end that comes inside a
-// burst (its progress retrieves messages) leaves the tablet to the burst,
-// whose transfers are still to return.
+// any moment, without the dialog's way out. With ENDSESSION_CLOSEAPP it is
+// Restart Manager that asks: the session goes on, and Microsoft's guidelines
+// for applications say to close on this message (Restart Manager sends
+// WM_CLOSE to those that do not). So either way the program ends, leaving the
+// tablet as its own way out does. A forced end that comes inside a burst
+// (its progress retrieves messages) leaves the tablet to the burst, whose
+// transfers are still to return; the program ends once the burst is over.
 LRESULT CUpdateDlg::OnEndSession(WPARAM wParam, LPARAM)
 {
     const BOOL ending = wParam != FALSE ? TRUE : FALSE;
@@ -71,8 +75,16 @@ LRESULT CUpdateDlg::OnEndSession(WPARAM wParam, LPARAM)
         m_bArrivalWaiting = false;
         return 0;
     }
-    if (!m_burst.IsRunning())
-        CloseForEndOfSession();
+    if (m_burst.IsRunning())
+        ::PostMessageA(m_hWnd, WM_SESSION_ENDED, 0, 0);
+    else
+        EndForEndOfSession();
+    return 0;
+}
+
+LRESULT CUpdateDlg::OnSessionEnded(WPARAM, LPARAM)
+{
+    EndForEndOfSession();
     return 0;
 }
 
@@ -236,15 +248,19 @@ void CUpdateDlg::LeaveTablet()
 }
 
 // The station ends the access as its exit does. The one-shot update leaves
-// it open for the replug it asked for, as the dialog's destruction does.
-void CUpdateDlg::CloseForEndOfSession()
+// it open for the replug it asked for, as the dialog's destruction does. A
+// message box or file dialog still open keeps the dialog until it closes
+// (Restart Manager's WM_CLOSE reaches it too): EndDialog only marks the
+// dialog to end when its own loop runs again.
+void CUpdateDlg::EndForEndOfSession()
 {
     if (m_bServiceMode) {
         LeaveTablet();
-        return;
+    } else {
+        m_eeprom.Close();
+        m_hInterfaceNotify.Reset();
     }
-    m_eeprom.Close();
-    m_hInterfaceNotify.Reset();
+    EndDialog(IDCANCEL);
 }
 
 void CUpdateDlg::FillDump()

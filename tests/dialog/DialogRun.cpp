@@ -371,12 +371,12 @@ bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs)
     return true;
 }
 
-LRESULT SendAsTheSession(HWND dialog, UINT message, WPARAM wParam)
+LRESULT SendAsTheSession(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     std::atomic<bool> done{false};
     LRESULT answer = -1;
     std::thread session([&] {
-        answer = ::SendMessageA(dialog, message, wParam, 0);
+        answer = ::SendMessageA(dialog, message, wParam, lParam);
         done = true;
     });
     PumpUntil([&] { return done.load(); });

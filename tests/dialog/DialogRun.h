@@ -78,7 +78,7 @@ bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs = 5000);
 // Sends as the session manager does, from another thread: the dialog gets
 // the message when its thread next retrieves messages, here from a loop
 // run until the answer is back.
-LRESULT SendAsTheSession(HWND dialog, UINT message, WPARAM wParam);
+LRESULT SendAsTheSession(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam = 0);
 
 // Asks the dialog WM_QUERYENDSESSION from another thread, as the session
 // manager does, without waiting for the answer: when this returns, the

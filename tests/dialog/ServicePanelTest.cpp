@@ -1298,6 +1298,8 @@ enum class Session {
     Asks,             // WM_QUERYENDSESSION, outside any burst
     GoesOn,           // WM_ENDSESSION FALSE: the shutdown was cancelled
     Ends,             // WM_ENDSESSION TRUE
+    AsksToClose,      // Restart Manager: WM_QUERYENDSESSION with ENDSESSION_CLOSEAPP
+    Closes,           // and WM_ENDSESSION TRUE with it: close now, the session goes on
     Replug,           // the tablet unplugged and plugged back, auto-burn on
     SetAll,
     Set,
@@ -1447,7 +1449,9 @@ TEST(ServicePanel, NothingIsGrantedFromTheClickToTheLastWrite)
 // Windows asks each application once: after a yes, WM_ENDSESSION may come at
 // any moment, also long after (another program holding the shutdown), so no
 // burst begins until the session goes on. Every burst that does run ends
-// whole: each run of writes covers all 256 addresses.
+// whole: each run of writes covers all 256 addresses. A session that ends, or
+// Restart Manager's request to close, ends the program, the tablet's access
+// ended first.
 TEST(ServicePanel, AnEndOfSessionGrantedHoldsEveryBurstUntilTheSessionGoesOn)
 {
     TempFolder folder;
@@ -1465,24 +1469,27 @@ TEST(ServicePanel, AnEndOfSessionGrantedHoldsEveryBurstUntilTheSessionGoesOn)
         bool exitEnabled;
         std::vector<std::string> lastStep; // the traffic of the last step
         unsigned registrations;
+        bool ended;                       // the program ends
     } rows[] = {
         {"granted: an arrival waits, and burns once the session goes on",
          {S::Asks, S::Replug, S::GoesOn}, {0, 0, 256}, {TRUE}, 0, "OK!", false,
-         {"Open Tablet", "String 20", "Set 0..255", "String 21", "String 20", "Get 0..255", "Get 0..255"}, 2},
+         {"Open Tablet", "String 20", "Set 0..255", "String 21", "String 20", "Get 0..255", "Get 0..255"}, 2, false},
         {"granted: Set All and Set refuse, and work once the session goes on",
          {S::Asks, S::SetAll, S::Set, S::GoesOn, S::SetAll, S::Set}, {0, 0, 0, 0, 256, 257}, {TRUE}, 2, "", true,
-         {"Set 0", "Get 0"}, 2},
+         {"Set 0", "Get 0"}, 2, false},
         {"granted, then the session ends: the tablet is closed as Exit closes it",
-         {S::Asks, S::Ends}, {0, 0}, {TRUE}, 0, "", false, {"String 21", "Close Tablet"}, 0},
+         {S::Asks, S::Ends}, {0, 0}, {TRUE}, 0, "", false, {"String 21", "Close Tablet"}, 0, true},
         {"granted: an arrival waiting when the session ends is never taken up",
          {S::Asks, S::Replug, S::Ends, S::Replug}, {0, 0, 0, 0}, {TRUE}, 0, "", true,
-         {"Unplug Tablet", "Plug Tablet"}, 0},
+         {"Unplug Tablet", "Plug Tablet"}, 0, true},
         {"granted: the session ends while the refusal is open, and nothing is written",
-         {S::Asks, S::SetAllEndsInBox, S::SetAll}, {0, 0, 0}, {TRUE}, 2, "", false, {}, 0},
+         {S::Asks, S::SetAllEndsInBox}, {0, 0}, {TRUE}, 1, "", false, {"String 21", "Close Tablet"}, 0, true},
         {"refused during a burst: nothing is remembered", {S::SetAllAskedMidway, S::SetAll}, {256, 512}, {FALSE},
-         0, "", false, {"Set 0..255"}, 2},
-        {"refused, then forced inside the burst: the burst ends whole and nothing begins after",
-         {S::SetAllForcedMidway, S::SetAll}, {256, 256}, {FALSE}, 1, "", false, {}, 2},
+         0, "", false, {"Set 0..255"}, 2, false},
+        {"refused, then forced inside the burst: the burst ends whole, then the program",
+         {S::SetAllForcedMidway}, {256}, {FALSE}, 0, "", false, {"Set 0..255", "String 21", "Close Tablet"}, 0, true},
+        {"Restart Manager's request to close an idle station: granted, and the program ends",
+         {S::AsksToClose, S::Closes}, {0, 0}, {TRUE}, 0, "", false, {"String 21", "Close Tablet"}, 0, true},
     };
     int number = 0;
     for (const auto& row : rows) {
@@ -1496,6 +1503,7 @@ TEST(ServicePanel, AnEndOfSessionGrantedHoldsEveryBurstUntilTheSessionGoesOn)
         std::string result;
         bool exitEnabled = false;
         unsigned registrations = 0;
+        bool ended = false;
         const DialogRun run = RunServiceDialog(sim, [&](SimHidSystem& bus, CUpdateDlg& dlg, MessageBoxWatcher& watcher) {
             const HWND dialog = dlg.m_hWnd;
             watcher.QueueFileAnswer(file);
@@ -1530,11 +1538,15 @@ TEST(ServicePanel, AnEndOfSessionGrantedHoldsEveryBurstUntilTheSessionGoesOn)
                 midwayStep = step;
                 switch (step) {
                 case S::Asks:
-                    answers.push_back(SendAsTheSession(dialog, WM_QUERYENDSESSION, 0));
+                case S::AsksToClose:
+                    answers.push_back(SendAsTheSession(dialog, WM_QUERYENDSESSION, 0,
+                                                       step == S::AsksToClose ? ENDSESSION_CLOSEAPP : 0));
                     break;
                 case S::GoesOn:
                 case S::Ends:
-                    SendAsTheSession(dialog, WM_ENDSESSION, step == S::Ends ? TRUE : FALSE);
+                case S::Closes:
+                    SendAsTheSession(dialog, WM_ENDSESSION, step == S::GoesOn ? FALSE : TRUE,
+                                     step == S::Closes ? ENDSESSION_CLOSEAPP : 0);
                     break;
                 case S::Replug:
                     bus.Unplug("Tablet");
@@ -1573,6 +1585,7 @@ TEST(ServicePanel, AnEndOfSessionGrantedHoldsEveryBurstUntilTheSessionGoesOn)
             result = TextOf(dlg, IDC_RESULT);
             exitEnabled = Enabled(dlg, IDOK);
             registrations = bus.RegistrationCount();
+            ended = dlg.IsEnding();
         });
         EXPECT_EQ(row.writes, writesAfter);
         EXPECT_EQ(row.answers, answers);
@@ -1585,6 +1598,7 @@ TEST(ServicePanel, AnEndOfSessionGrantedHoldsEveryBurstUntilTheSessionGoesOn)
             EXPECT_EQ(static_cast<UINT>(MB_ICONEXCLAMATION), box.icon);
         }
         EXPECT_EQ(row.registrations, registrations) << "before the script's cancel, which releases them";
+        EXPECT_EQ(row.ended, ended);
         for (const std::string& step : traffic) {
             if (step.compare(0, 4, "Set ") == 0 && step != "Set 0") {
                 EXPECT_EQ("Set 0..255", step) << "a burst cut";

@@ -67,7 +67,7 @@ protected:
     BOOL OnInitDialog() override;
     void OnOK() override;
     void OnCancel() override;
-    // Drops every command while a write burst runs.
+    // Acts only on the commands ActsOnCommand lets through.
     BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
     afx_msg void OnPaint();
@@ -130,6 +130,8 @@ private:
     // For a session that ends, or Restart Manager's request to close: closes
     // the tablet as the dialog's own way out would, and ends the dialog.
     void EndForEndOfSession();
+    // Whether a WM_COMMAND comes from where a command may come from.
+    bool ActsOnCommand(WPARAM wParam, LPARAM lParam) const;
 
     // Service panel.
     // The EEPROM address in the address box; false (and the refusal shown in

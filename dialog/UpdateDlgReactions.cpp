@@ -88,19 +88,41 @@ LRESULT CUpdateDlg::OnSessionEnded(WPARAM, LPARAM)
     return 0;
 }
 
-// A control disabled for the burst takes no click from the mouse, but a
-// BM_CLICK sent to it from another thread (automation, a UI driver) still
-// makes it send its command, and a WM_CLOSE sent to the dialog becomes
-// IDCANCEL: none of them may start a command or leave in the middle of the
-// burst. The burst's own data exchange raises notifications too, which the
-// exchange ignores anyway.
 BOOL CUpdateDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
 {
-    if (message == WM_COMMAND && m_burst.IsRunning()) {
+    if (message == WM_COMMAND && !ActsOnCommand(wParam, lParam)) {
         *result = 0;
         return TRUE;
     }
     return CDialog::OnWndMsg(message, wParam, lParam, result);
+}
+
+// Any program on the desktop can post the dialog a WM_COMMAND naming any
+// command and any sender, and a control that is hidden or disabled takes no
+// click, yet one sent BM_CLICK from another thread (automation, a UI driver)
+// still sends its command. So a command counts only from the dialog's own
+// control of that id, and only while the user can use it: enabled and shown.
+// Outside the service mode only the frame's Exit and Set can be such
+// controls (the panel is hidden there, and the one-shot update hides those
+// two as well). The dialog manager sends Enter's command from the default
+// button; Escape's IDCANCEL, and the close box's, come from the Cancel
+// button this dialog does not have, so with no sender. With no sender only
+// the two ways out count, as they always did.
+// During a burst nothing counts: no command may start, nor leave in the
+// middle of it. The burst's own data exchange raises notifications too,
+// which the exchange ignores anyway.
+bool CUpdateDlg::ActsOnCommand(WPARAM wParam, LPARAM lParam) const
+{
+    if (m_burst.IsRunning())
+        return false;
+    const int id = LOWORD(wParam);
+    const HWND sender = reinterpret_cast<HWND>(lParam);
+    if (sender == nullptr)
+        return id == IDOK || id == IDCANCEL;
+    if (!m_bServiceMode && id != IDOK && id != IDC_SET)
+        return false;
+    return ::IsChild(m_hWnd, sender) && ::GetDlgCtrlID(sender) == id && ::IsWindowEnabled(sender) &&
+           ::IsWindowVisible(sender);
 }
 
 LRESULT CUpdateDlg::OnTabletArrived(WPARAM, LPARAM)

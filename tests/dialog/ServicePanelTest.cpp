@@ -645,6 +645,89 @@ TEST(ServicePanel, AutoBurnOnOffAndCancelled)
     EXPECT_TRUE(run.boxes.empty());
 }
 
+namespace {
+
+// Counts the file dialogs asked for, and chooses nothing.
+class CountedFileDialogs : public FileDialogSystem {
+public:
+    BOOL GetOpenFileNameA(LPOPENFILENAMEA) override { return ++shown, FALSE; }
+    BOOL GetSaveFileNameA(LPOPENFILENAMEA) override { return ++shown, FALSE; }
+    int shown = 0;
+};
+
+// Who a posted command names as its sender: nobody, the control of its id
+// (as it is, hidden, disabled, or shown and enabled first), or another one.
+enum class Sender { None, Itself, Hidden, Disabled, Shown, Other };
+
+// What a WM_COMMAND posted to the dialog, as another program can post it, did.
+std::string PostedCommand(SimHidSystem& bus, CUpdateDlg& dlg, int id, Sender sender)
+{
+    const HWND control = dlg.GetDlgItem(id);
+    if (sender == Sender::Hidden || sender == Sender::Shown)
+        ::ShowWindow(control, sender == Sender::Shown ? SW_SHOWNA : SW_HIDE);
+    if (sender == Sender::Disabled || sender == Sender::Shown)
+        ::EnableWindow(control, sender == Sender::Shown);
+    const HWND from = sender == Sender::None ? nullptr : sender == Sender::Other ? dlg.GetDlgItem(IDC_DUMP_LIST) : control;
+    CountedFileDialogs files;
+    FileDialogSystem* const before = dlg.m_pFileDialogs;
+    dlg.m_pFileDialogs = &files;
+    bus.ClearTrace();
+    ::PostMessageA(dlg.m_hWnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(from));
+    HandlePendingMessages(bus);
+    dlg.m_pFileDialogs = before;
+    if (files.shown != 0)
+        return "file dialog";
+    if (CountOf(bus, "SetFeature") != 0)
+        return "written";
+    return dlg.IsEnding() ? "ended" : "nothing";
+}
+
+} // namespace
+
+// Any program on the desktop can post the dialog a command naming any sender.
+// Only the controls the user can use give commands: at the station those
+// enabled and shown (Exit stays disabled until Set), and the ways out, which
+// the dialog manager sends with no sender; in the one-shot update none of
+// the panel's, whatever state they are in.
+TEST(ServicePanel, CommandsCountOnlyFromControlsTheUserCanUse)
+{
+    const struct {
+        const char* what;
+        bool station;
+        int id;
+        Sender sender;
+        const char* did;
+    } rows[] = {
+        {"Load with no sender", true, IDC_LOAD, Sender::None, "nothing"},
+        {"Load from Load", true, IDC_LOAD, Sender::Itself, "file dialog"},
+        {"Save from Save, hidden", true, IDC_SAVE, Sender::Hidden, "nothing"},
+        {"Set All from Set All, disabled", true, IDC_SET_ALL, Sender::Disabled, "nothing"},
+        {"Set All from another control", true, IDC_SET_ALL, Sender::Other, "nothing"},
+        {"Exit, still disabled", true, IDOK, Sender::Itself, "nothing"},
+        {"Escape", true, IDCANCEL, Sender::None, "ended"},
+        {"the one-shot update: Load with no sender", false, IDC_LOAD, Sender::None, "nothing"},
+        {"the one-shot update: Set All from Set All", false, IDC_SET_ALL, Sender::Itself, "nothing"},
+        {"the one-shot update: Load from Load, shown", false, IDC_LOAD, Sender::Shown, "nothing"},
+    };
+    int number = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << ++number << ": " << row.what);
+        SimHidSystem sim;
+        sim.AddDevice(SimDeviceConfig{});
+        std::string did;
+        if (row.station) {
+            RunServiceDialog(sim, [&](SimHidSystem& bus, CUpdateDlg& dlg, MessageBoxWatcher&) {
+                did = PostedCommand(bus, dlg, row.id, row.sender);
+            });
+        } else {
+            RunUpdateDialog(sim, [&](SimHidSystem& bus, CUpdateDlg& dlg, const MessageBoxRecord&) {
+                did = PostedCommand(bus, dlg, row.id, row.sender);
+            });
+        }
+        EXPECT_EQ(row.did, did);
+    }
+}
+
 TEST(ServicePanel, TheWriteDelayFollowsEachKeystrokeAndStaysWithinRange)
 {
     struct Step {

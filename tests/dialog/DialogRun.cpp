@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <future>
 #include <thread>
 #include <utility>
 
@@ -129,6 +128,10 @@ LRESULT CALLBACK CallWndRetProc(int code, WPARAM wParam, LPARAM lParam)
         const CWPRETSTRUCT* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
         if (call->message == WM_DEVICECHANGE)
             g_run->deviceChanges.push_back({call->wParam, call->lResult});
+        // As the dialog answered: a message sent without waiting for it
+        // reports no result here under Wine.
+        if (call->message == WM_QUERYENDSESSION)
+            g_run->sessionAnswers.push_back(::GetWindowLongPtrA(call->hwnd, DWLP_MSGRESULT));
     }
     return ::CallNextHookEx(g_callWndRetHook, code, wParam, lParam);
 }
@@ -286,6 +289,7 @@ DialogRun RunUpdateDialog(SimHidSystem& sim, WhileBoxOpen whileBoxOpen, bool cli
         run.result = RunRecorded(dlg, run, &sim, clickExitDuringWrite);
     }
     run.boxes = watcher.Boxes();
+    run.fileDialogs = watcher.FileDialogs();
     return run;
 }
 
@@ -382,37 +386,6 @@ LRESULT SendAsTheSession(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam
     PumpUntil([&] { return done.load(); });
     session.join();
     return answer;
-}
-
-namespace {
-
-void CALLBACK SessionAnswered(HWND, UINT, ULONG_PTR answer, LRESULT result)
-{
-    reinterpret_cast<std::atomic<LRESULT>*>(answer)->store(result);
-}
-
-} // namespace
-
-std::thread AskTheSessionQuestion(HWND dialog, std::atomic<LRESULT>& answer)
-{
-    answer = -1;
-    std::promise<void> queued;
-    std::future<void> isQueued = queued.get_future();
-    std::thread session([dialog, &answer, queued = std::move(queued)]() mutable {
-        const BOOL sent = ::SendMessageCallbackA(dialog, WM_QUERYENDSESSION, 0, 0, SessionAnswered,
-                                                 reinterpret_cast<ULONG_PTR>(&answer));
-        queued.set_value();
-        // The answer comes back to this thread's queue; the callback runs
-        // when this thread looks there.
-        for (const DWORD start = ::GetTickCount(); sent && answer == -1 && ::GetTickCount() - start < 10000;) {
-            MSG msg;
-            while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-                ::DispatchMessageA(&msg);
-            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-        }
-    });
-    isQueued.wait();
-    return session;
 }
 
 void LetTheBurstAnswer()

@@ -7,10 +7,8 @@
 #include "MessageBoxWatcher.h"
 #include "SimHidSystem.h"
 
-#include <atomic>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 class CUpdateDlg;
@@ -38,6 +36,7 @@ struct DialogRun {
     std::vector<MessageBoxRecord> boxes;
     std::vector<UINT> tabletMessages; // WM_TABLET_ARRIVED / WM_TABLET_REMOVED, as retrieved
     std::vector<DeviceChangeAnswer> deviceChanges;
+    std::vector<LRESULT> sessionAnswers; // to each WM_QUERYENDSESSION
     std::vector<std::string> fileDialogs; // titles of the file dialogs answered
     std::vector<ProgressStep> progress;
     ProgressStep atFirstWrite;
@@ -79,12 +78,6 @@ bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs = 5000);
 // the message when its thread next retrieves messages, here from a loop
 // run until the answer is back.
 LRESULT SendAsTheSession(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam = 0);
-
-// Asks the dialog WM_QUERYENDSESSION from another thread, as the session
-// manager does, without waiting for the answer: when this returns, the
-// question waits for the dialog's thread's next look at its queue. The
-// thread ends once `answer` holds the answer (-1 until then).
-std::thread AskTheSessionQuestion(HWND dialog, std::atomic<LRESULT>& answer);
 
 // Called from inside a burst's transfer, after another thread began to send
 // the dialog a message: waits until the send is queued, then long enough for

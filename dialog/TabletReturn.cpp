@@ -1,6 +1,6 @@
 #include "TabletReturn.h"
 
-#include <dbt.h>
+#include "DeviceBroadcast.h"
 
 #include <cstring>
 
@@ -22,11 +22,10 @@ bool CTabletReturn::Heard(DWORD eventType, LPARAM eventData, int change, const G
             m_bGone = false;
             return false;
         }
-        const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(eventData);
-        if (change != 0 || !m_bGone || header == nullptr || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE)
+        if (change != 0 || !m_bGone)
             return false;
-        const auto* report = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A*>(header);
-        if (std::memcmp(&report->dbcc_classguid, &hidGuid, sizeof(hidGuid)) != 0)
+        const auto* report = DeviceBroadcast::Interface(eventData);
+        if (report == nullptr || std::memcmp(&report->dbcc_classguid, &hidGuid, sizeof(hidGuid)) != 0)
             return false;
         // One arrival is taken up per departure: a tablet with several HID
         // interfaces reports each of them.

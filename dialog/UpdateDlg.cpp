@@ -71,6 +71,7 @@ BEGIN_MESSAGE_MAP(CUpdateDlg, CDialog)
     ON_MESSAGE(WM_TABLET_REMOVED, &CUpdateDlg::OnTabletRemoved)
     ON_MESSAGE(WM_QUERYENDSESSION, &CUpdateDlg::OnQueryEndSession)
     ON_MESSAGE(WM_ENDSESSION, &CUpdateDlg::OnEndSession)
+    ON_MESSAGE(WM_SESSION_ENDED, &CUpdateDlg::OnSessionEnded)
     ON_MESSAGE(WM_DPICHANGED, &CUpdateDlg::OnDpiChanged)
 END_MESSAGE_MAP()
 
@@ -119,25 +120,30 @@ BOOL CUpdateDlg::OnInitDialog()
     }
 
     m_eeprom.Open(m_hWnd, nullptr);
+    // The whole update is one burst, begun before anything can take messages
+    // (showing the window, the progress display's looks at the queue): a
+    // removal query answered there would be granted, and the tablet closed
+    // before its identity is checked. It ends in EndWithMessage, before the box.
+    CWriteBurst::Scope burst(m_burst, m_hWnd, m_eeprom);
+    if (burst.Refused() != CWriteBurst::Refusal::None) {
+        ShowUpdateWindow(kNotUpdatedLine, false);
+        EndWithMessage(burst, NotWrittenText(burst.Refused()), MB_ICONEXCLAMATION, 0);
+        return TRUE;
+    }
     if (!m_eeprom.m_pDevice) {
         ShowUpdateWindow(kNotUpdatedLine, false);
-        EndWithMessage(kNoTabletText, MB_ICONHAND, 0);
+        EndWithMessage(burst, kNoTabletText, MB_ICONHAND, 0);
         return TRUE;
     }
 
-    // Ends in EndWithMessage, before the box. It begins before anything can
-    // take messages (showing the window, the progress display's first look
-    // at the queue): a removal query answered there would be granted, and
-    // the tablet closed before its identity is checked.
-    m_burst.Begin(m_hWnd);
     // From the first transfer on, the user sees what is happening and is
     // told not to unplug the tablet.
     ShowUpdateWindow(kUpdatingLine, true);
-    m_progress.Start(m_eeprom, kUpdateSteps);
+    m_progress.Start(burst, m_eeprom, kUpdateSteps);
     if (!IsSupportedTablet()) {
         m_progress.ShowBar(false);
         m_progress.SetText(kNotUpdatedLine);
-        EndWithMessage(kUnsupportedText, MB_ICONHAND, 0);
+        EndWithMessage(burst, kUnsupportedText, MB_ICONHAND, 0);
         return TRUE;
     }
 
@@ -147,7 +153,7 @@ BOOL CUpdateDlg::OnInitDialog()
     m_eeprom.ReadAll();
     for (unsigned address = kDefaultImageSize; address < m_eeprom.m_image.size(); ++address) {
         if (m_eeprom.ReadFailedAt(address)) {
-            EndWithMessage(kFailedText, MB_ICONHAND, IDOK);
+            EndWithMessage(burst, kFailedText, MB_ICONHAND, IDOK);
             return TRUE;
         }
     }
@@ -166,9 +172,9 @@ BOOL CUpdateDlg::OnInitDialog()
     // The access stays open and no EndAccess is sent: the user is asked to
     // replug the tablet, which restarts it with the new content.
     if (ImageMatchesDefault())
-        EndWithMessage(kUpdatedText, MB_ICONINFORMATION, IDOK);
+        EndWithMessage(burst, kUpdatedText, MB_ICONINFORMATION, IDOK);
     else
-        EndWithMessage(kFailedText, MB_ICONHAND, IDOK);
+        EndWithMessage(burst, kFailedText, MB_ICONHAND, IDOK);
     return TRUE;
 }
 
@@ -228,10 +234,10 @@ bool CUpdateDlg::ImageMatchesDefault() const
 // The box comes to the front (the user may have clicked elsewhere during the
 // update, and focus-stealing protection would otherwise open it behind) and is
 // owned by the visible update window, whose taskbar button leads to it.
-void CUpdateDlg::EndWithMessage(const char* text, UINT icon, int result)
+void CUpdateDlg::EndWithMessage(CWriteBurst::Scope& burst, const char* text, UINT icon, int result)
 {
     m_progress.Finish();
-    m_burst.End();
+    burst.End();
     if (m_progress.IsCreated() && ::IsWindowVisible(m_progress.Bar()))
         m_progress.SetText(kEndedLine);
     AfxMessageBox(text, MB_OK | icon | MB_SETFOREGROUND);
@@ -246,7 +252,7 @@ void CUpdateDlg::ShowUpdateWindow(const char* line, bool withBar)
 {
     if (!m_progress.IsCreated()) {
         const RECT none = {0, 0, 0, 0};
-        m_progress.Create(m_hWnd, none, none);
+        m_progress.Create(m_hWnd, DialogFont(), none, none);
 
         ::ShowWindow(GetDlgItem(IDOK), SW_HIDE);
         ::ShowWindow(GetDlgItem(IDC_SET), SW_HIDE);

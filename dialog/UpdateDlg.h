@@ -20,9 +20,12 @@
 // inside WM_DEVICECHANGE.
 constexpr UINT WM_TABLET_ARRIVED = WM_USER + 101;
 constexpr UINT WM_TABLET_REMOVED = WM_USER + 102;
+// Posted by the dialog to itself when the session ended (or the program was
+// asked to close) during a burst: the program ends once the burst is over.
+constexpr UINT WM_SESSION_ENDED = WM_USER + 103;
 // Posted by the dialog to itself when the record file refused a line, so
 // that the operator is told once the burst that wrote it is over.
-constexpr UINT WM_RECORD_TROUBLE = WM_USER + 103;
+constexpr UINT WM_RECORD_TROUBLE = WM_USER + 104;
 
 class CUpdateDlg : public CDialog {
 public:
@@ -56,6 +59,9 @@ public:
     // Set before DoModal or while it runs: the file dialogs are shown
     // through it; null, the system's own.
     FileDialogSystem* m_pFileDialogs = nullptr;
+    // Set before DoModal: the window's and the system's DPI are read through
+    // it; null, Windows' own.
+    WindowDpiSystem* m_pDpi = nullptr;
 
     // The character the dump shows for one byte.
     static char DumpChar(BYTE byte);
@@ -65,7 +71,7 @@ protected:
     BOOL OnInitDialog() override;
     void OnOK() override;
     void OnCancel() override;
-    // Drops every command while a write burst runs.
+    // Acts only on the commands ActsOnCommand lets through.
     BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
     afx_msg void OnPaint();
@@ -86,6 +92,7 @@ protected:
     afx_msg LRESULT OnTabletRemoved(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnQueryEndSession(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnEndSession(WPARAM wParam, LPARAM lParam);
+    afx_msg LRESULT OnSessionEnded(WPARAM wParam, LPARAM lParam);
     afx_msg LRESULT OnDpiChanged(WPARAM wParam, LPARAM lParam);
 
     // Appends the hex dump of image addresses 0x00..0x7F to the dump list.
@@ -101,7 +108,8 @@ private:
     bool IsSupportedTablet();
     void FillPickers();
     bool ImageMatchesDefault() const;
-    void EndWithMessage(const char* text, UINT icon, int result);
+    // Ends the update's burst, then tells the user and ends the dialog.
+    void EndWithMessage(CWriteBurst::Scope& burst, const char* text, UINT icon, int result);
     // Turns the dialog into the update's own window, centred on the screen:
     // one line of text and, when `withBar`, the progress bar.
     void ShowUpdateWindow(const char* line, bool withBar);
@@ -126,9 +134,11 @@ private:
     // The station's sound for a burn's verdict; nothing outside the station.
     void SoundBurn(bool verified);
     void LeaveTablet();
-    // Closes the tablet as the dialog's own way out would, for a session
-    // that ends without one.
-    void CloseForEndOfSession();
+    // For a session that ends, or Restart Manager's request to close: closes
+    // the tablet as the dialog's own way out would, and ends the dialog.
+    void EndForEndOfSession();
+    // Whether a WM_COMMAND comes from where a command may come from.
+    bool ActsOnCommand(WPARAM wParam, LPARAM lParam) const;
 
     // Service panel.
     // The EEPROM address in the address box; false (and the refusal shown in
@@ -139,15 +149,18 @@ private:
     // True when the image holds bytes whose read failed; the operator has
     // then been told that nothing was done.
     bool RefuseUnreadImage(bool saving);
-    // True while an end of session granted may still come; the operator has
-    // then been told that the tablet was not written.
-    bool RefuseWhileSessionEnds();
+    // True when the burst may not write; it is then over, and the operator
+    // has been told why the tablet was not written.
+    bool RefuseBurst(CWriteBurst::Scope& burst);
+    // Why a burst refused, in the program's words.
+    static const char* NotWrittenText(CWriteBurst::Refusal refusal);
 
     // Service mode.
     void StartServiceMode();
     // The service station's long commands show the one-shot update's line and
-    // bar in the panel, counting `transfers`; nothing outside the station.
-    void BeginPanelProgress(const char* line, int transfers);
+    // bar in the panel, counting `transfers`, inside their burst; nothing
+    // outside the station.
+    void BeginPanelProgress(const CWriteBurst::Scope& burst, const char* line, int transfers);
     void EndPanelProgress();
     // Moves and sizes the template's controls into the station's own frame;
     // returns the client size they need.
@@ -206,10 +219,10 @@ private:
     // Outlive the controls, which are destroyed with the dialog's window.
     CFont m_fontDialog; // empty until the window's DPI changes
     CFont m_fontDump;
+    // Runs from the decision to make a burst's transfers to its last one:
+    // the one-shot update from its identity request to its read-back, "Set",
+    // "Set All", and an arrival's burn, verification and dump.
+    CWriteBurst m_burst;
     // After m_eeprom, so that it lets go of the eeprom before that goes.
     CUpdateProgress m_progress;
-    // Runs from a burst's first transfer to its last: the one-shot update
-    // from its identity request to its read-back, "Set All", and an arrival's
-    // burn, verification and dump.
-    CWriteBurst m_burst;
 };

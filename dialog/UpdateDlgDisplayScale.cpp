@@ -23,7 +23,7 @@
 // in is used wherever the window's DPI is another, from the start.
 void CUpdateDlg::TakeDisplayScale()
 {
-    m_nDpi = CWindowDpi::ForWindow(m_hWnd);
+    m_nDpi = m_pDpi != nullptr ? m_pDpi->ForWindow(m_hWnd) : CWindowDpi::ForWindow(m_hWnd);
     m_nTemplateFontDpi = m_nDpi;
     const HGDIOBJ font = reinterpret_cast<HGDIOBJ>(::SendMessageA(m_hWnd, WM_GETFONT, 0, 0));
     if (font == nullptr || ::GetObjectA(font, sizeof(m_logFontTemplate), &m_logFontTemplate) == 0)
@@ -45,7 +45,7 @@ void CUpdateDlg::TakeDisplayScale()
             standIn.lfPitchAndFamily = VARIABLE_PITCH | FF_SWISS;
             std::strncpy(standIn.lfFaceName, "MS Shell Dlg 2", LF_FACESIZE - 1);
             m_logFontTemplate = standIn;
-            m_nTemplateFontDpi = CWindowDpi::ForSystem();
+            m_nTemplateFontDpi = m_pDpi != nullptr ? m_pDpi->ForSystem() : CWindowDpi::ForSystem();
             if (m_nTemplateFontDpi != m_nDpi)
                 MakeFontsForDpi();
         }
@@ -75,15 +75,15 @@ void CUpdateDlg::MakeFontsForDpi()
     ::SendMessageA(m_hWnd, WM_SETFONT, handle, FALSE);
     const HWND dump = GetDlgItem(IDC_DUMP_LIST);
     for (HWND child = ::GetWindow(m_hWnd, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
-        if (child != dump)
+        if (child != dump || !m_bServiceMode)
             ::SendMessageA(child, WM_SETFONT, handle, FALSE);
     }
+    // The old font goes here, once no control holds it any more.
     m_fontDialog = std::move(font);
-    // The dump's fixed-pitch face follows the dialog's font's height.
+    // The station's dump has a fixed-pitch face of its own, which follows
+    // the dialog's font's height.
     if (m_bServiceMode)
         SetDumpFont();
-    else if (dump != nullptr)
-        ::SendMessageA(dump, WM_SETFONT, handle, FALSE);
 }
 
 // Windows moves the window first (its suggested rectangle keeps it on the

@@ -19,6 +19,9 @@ const char kWritingLine[] = "Writing the tablet. Do not unplug it.";
 const char kSessionEndingText[] =
     "The computer is shutting down, so the tablet was not written.\n\n"
     "If the shutdown is cancelled, try again.";
+const char kRemovalPendingText[] =
+    "The tablet is being removed, so it was not written.\n\n"
+    "If it is not removed after all, try again once its bytes are shown.";
 // OFN_NOCHANGEDIR: the current directory stays where it was, so a USB stick
 // holding QC data files can be ejected while the station runs. No
 // OFN_NOREADONLYRETURN: a master file is often read-only, or on a
@@ -53,8 +56,6 @@ void CUpdateDlg::OnGet()
 
 void CUpdateDlg::OnSet()
 {
-    if (RefuseWhileSessionEnds())
-        return;
     UpdateData(TRUE);
     int address = 0;
     if (!AddressFromBox(true, address)) {
@@ -67,9 +68,16 @@ void CUpdateDlg::OnSet()
     // counts as set, whatever reads back.
     // A read-back that failed left the report id, 4, in its buffer: that is
     // never a match, not even for a value of 4.
-    const BYTE written = m_eeprom.WriteByte(address, static_cast<BYTE>(value));
+    BYTE written = 0;
     BYTE readBack = 0;
-    const BOOL readOk = m_eeprom.ReadByteChecked(address, readBack);
+    BOOL readOk = FALSE;
+    {
+        CWriteBurst::Scope burst(m_burst, m_hWnd, m_eeprom);
+        if (RefuseBurst(burst))
+            return;
+        written = m_eeprom.WriteByte(address, static_cast<BYTE>(value));
+        readOk = m_eeprom.ReadByteChecked(address, readBack);
+    }
     m_strDataRead = PanelText::SetResult(readBack, written != 0 && readOk && value == readBack);
     RecordSet(address, value, written != 0 && readOk && value == readBack);
     UpdateData(FALSE);
@@ -85,16 +93,14 @@ void CUpdateDlg::OnGetAll()
 
 void CUpdateDlg::OnSetAll()
 {
-    if (RefuseWhileSessionEnds())
-        return;
     if (RefuseUnreadImage(false))
         return;
-    BeginPanelProgress(kWritingLine, CTabletEeprom::kWholeImageTransfers);
-    {
-        const CWriteBurst::Scope burst(m_burst, m_hWnd);
-        m_eeprom.WriteAll();
-        RecordSetAll();
-    }
+    CWriteBurst::Scope burst(m_burst, m_hWnd, m_eeprom);
+    if (RefuseBurst(burst))
+        return;
+    BeginPanelProgress(burst, kWritingLine, CTabletEeprom::kWholeImageTransfers);
+    m_eeprom.WriteAll();
+    RecordSetAll();
     EndPanelProgress();
 }
 
@@ -193,11 +199,20 @@ bool CUpdateDlg::RefuseUnreadImage(bool saving)
 
 // A write begun after the end of session was granted would be cut wherever
 // it stands when WM_ENDSESSION comes. Set refuses too: an operator setting
-// bytes one by one is as much in the middle of a change as Set All is.
-bool CUpdateDlg::RefuseWhileSessionEnds()
+// bytes one by one is as much in the middle of a change as Set All is. A
+// tablet closed for a removal query would take nothing, and the operator
+// would not know. The box comes once the burst is over: its loop
+// dispatches everything.
+bool CUpdateDlg::RefuseBurst(CWriteBurst::Scope& burst)
 {
-    if (!m_burst.SessionEnding())
+    if (burst.Refused() == CWriteBurst::Refusal::None)
         return false;
-    AfxMessageBox(kSessionEndingText, MB_OK | MB_ICONEXCLAMATION);
+    burst.End();
+    AfxMessageBox(NotWrittenText(burst.Refused()), MB_OK | MB_ICONEXCLAMATION);
     return true;
+}
+
+const char* CUpdateDlg::NotWrittenText(CWriteBurst::Refusal refusal)
+{
+    return refusal == CWriteBurst::Refusal::RemovalPending ? kRemovalPendingText : kSessionEndingText;
 }

@@ -57,9 +57,13 @@ LRESULT CUpdateDlg::OnQueryEndSession(WPARAM, LPARAM)
 }
 
 // Once this returns with the session ending, Windows may end the process at
-// any moment, without the dialog's way out. A forced end that comes inside a
-// burst (its progress retrieves messages) leaves the tablet to the burst,
-// whose transfers are still to return.
+// any moment, without the dialog's way out. With ENDSESSION_CLOSEAPP it is
+// Restart Manager that asks: the session goes on, and Microsoft's guidelines
+// for applications say to close on this message (Restart Manager sends
+// WM_CLOSE to those that do not). So either way the program ends, leaving the
+// tablet as its own way out does. A forced end that comes inside a burst
+// (its progress retrieves messages) leaves the tablet to the burst, whose
+// transfers are still to return; the program ends once the burst is over.
 LRESULT CUpdateDlg::OnEndSession(WPARAM wParam, LPARAM)
 {
     const BOOL ending = wParam != FALSE ? TRUE : FALSE;
@@ -71,38 +75,74 @@ LRESULT CUpdateDlg::OnEndSession(WPARAM wParam, LPARAM)
         m_bArrivalWaiting = false;
         return 0;
     }
-    if (!m_burst.IsRunning())
-        CloseForEndOfSession();
+    if (m_burst.IsRunning())
+        ::PostMessageA(m_hWnd, WM_SESSION_ENDED, 0, 0);
+    else
+        EndForEndOfSession();
     return 0;
 }
 
-// A control disabled for the burst takes no click from the mouse, but a
-// BM_CLICK sent to it from another thread (automation, a UI driver) still
-// makes it send its command, and a WM_CLOSE sent to the dialog becomes
-// IDCANCEL: none of them may start a command or leave in the middle of the
-// burst. The burst's own data exchange raises notifications too, which the
-// exchange ignores anyway.
+LRESULT CUpdateDlg::OnSessionEnded(WPARAM, LPARAM)
+{
+    EndForEndOfSession();
+    return 0;
+}
+
 BOOL CUpdateDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
 {
-    if (message == WM_COMMAND && m_burst.IsRunning()) {
+    if (message == WM_COMMAND && !ActsOnCommand(wParam, lParam)) {
         *result = 0;
         return TRUE;
     }
     return CDialog::OnWndMsg(message, wParam, lParam, result);
 }
 
+// Any program on the desktop can post the dialog a WM_COMMAND naming any
+// command and any sender, and a control that is hidden or disabled takes no
+// click, yet one sent BM_CLICK from another thread (automation, a UI driver)
+// still sends its command. So a command counts only from the dialog's own
+// control of that id, and only while the user can use it: enabled and shown.
+// Outside the service mode only the frame's Exit and Set can be such
+// controls (the panel is hidden there, and the one-shot update hides those
+// two as well). The dialog manager sends Enter's command from the default
+// button; Escape's IDCANCEL, and the close box's, come from the Cancel
+// button this dialog does not have, so with no sender. With no sender only
+// the two ways out count, as they always did.
+// During a burst nothing counts: no command may start, nor leave in the
+// middle of it. The burst's own data exchange raises notifications too,
+// which the exchange ignores anyway.
+bool CUpdateDlg::ActsOnCommand(WPARAM wParam, LPARAM lParam) const
+{
+    if (m_burst.IsRunning())
+        return false;
+    const int id = LOWORD(wParam);
+    const HWND sender = reinterpret_cast<HWND>(lParam);
+    if (sender == nullptr)
+        return id == IDOK || id == IDCANCEL;
+    if (!m_bServiceMode && id != IDOK && id != IDC_SET)
+        return false;
+    return ::IsChild(m_hWnd, sender) && ::GetDlgCtrlID(sender) == id && ::IsWindowEnabled(sender) &&
+           ::IsWindowVisible(sender);
+}
+
 LRESULT CUpdateDlg::OnTabletArrived(WPARAM, LPARAM)
 {
-    // Opening the tablet while its removal is being decided would refuse
-    // the removal; the outcome brings it back or looks for one.
-    if (m_eeprom.RemovalPending())
+    // The arrival is a burst from here: with auto-burn on it writes, and
+    // taking the tablet up makes transfers a removal would cut.
+    CWriteBurst::Scope burst(m_burst, m_hWnd, m_eeprom);
+    switch (burst.Refused()) {
+    case CWriteBurst::Refusal::RemovalPending:
+        // Opening the tablet while its removal is being decided would refuse
+        // the removal; the outcome brings it back or looks for one.
         return 0;
-    // Opening the tablet makes transfers, and with auto-burn a burst that an
-    // end of session already granted would cut. Arrivals meanwhile are one
-    // look for a tablet, once the session goes on.
-    if (m_burst.SessionEnding()) {
+    case CWriteBurst::Refusal::SessionEnding:
+        // Opening the tablet makes transfers, and with auto-burn a burst that
+        // an end of session already granted would cut. Arrivals meanwhile
+        // are one look for a tablet, once the session goes on.
         m_bArrivalWaiting = true;
         return 0;
+    case CWriteBurst::Refusal::None:
+        break;
     }
     m_lbDump.ResetContent();
     // A tablet whose removal was refused is not burned again. Auto-burn
@@ -116,12 +156,9 @@ LRESULT CUpdateDlg::OnTabletArrived(WPARAM, LPARAM)
     const bool autoBurn = verifies && !m_strAutoBurnFile.empty();
     const int transfers = (autoBurn ? CTabletEeprom::kBurnTransfers : 0) + CTabletEeprom::kStringRequestTransfers +
                           (verifies ? 2 : 1) * CTabletEeprom::kWholeImageTransfers;
-    BeginPanelProgress(autoBurn ? kBurningLine : kReadingLine, transfers);
-    {
-        const CWriteBurst::Scope burst(m_burst, m_hWnd);
-        m_eeprom.Open(m_hWnd, autoBurn ? m_strAutoBurnFile.c_str() : nullptr);
-        TakeUpOpenedTablet(autoBurn, stayed);
-    }
+    BeginPanelProgress(burst, autoBurn ? kBurningLine : kReadingLine, transfers);
+    m_eeprom.Open(m_hWnd, autoBurn ? m_strAutoBurnFile.c_str() : nullptr);
+    TakeUpOpenedTablet(autoBurn, stayed);
     EndPanelProgress();
     return 0;
 }
@@ -236,18 +273,22 @@ void CUpdateDlg::LeaveTablet()
 }
 
 // The station ends the access as its exit does. The one-shot update leaves
-// it open for the replug it asked for, as the dialog's destruction does.
-void CUpdateDlg::CloseForEndOfSession()
+// it open for the replug it asked for, as the dialog's destruction does. A
+// message box or file dialog still open keeps the dialog until it closes
+// (Restart Manager's WM_CLOSE reaches it too): EndDialog only marks the
+// dialog to end when its own loop runs again.
+void CUpdateDlg::EndForEndOfSession()
 {
     // Nothing can be asked any more: the record's waiting lines get one
     // last try.
     m_record.WriteWaiting();
     if (m_bServiceMode) {
         LeaveTablet();
-        return;
+    } else {
+        m_eeprom.Close();
+        m_hInterfaceNotify.Reset();
     }
-    m_eeprom.Close();
-    m_hInterfaceNotify.Reset();
+    EndDialog(IDCANCEL);
 }
 
 void CUpdateDlg::FillDump()

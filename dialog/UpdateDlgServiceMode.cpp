@@ -179,15 +179,18 @@ void CUpdateDlg::StartServiceMode()
     }
 
     // The long commands' line and bar, and the tally, placed by the layout.
+    // Both take the dialog's font as it stands: the dialog procedure keeps
+    // answering WM_GETFONT with the template's, also after a font made for
+    // another DPI was given to every control.
     const RECT none = {0, 0, 0, 0};
-    m_progress.Create(m_hWnd, none, none);
+    m_progress.Create(m_hWnd, DialogFont(), none, none);
     m_progress.ShowBar(false);
     const HINSTANCE instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrA(m_hWnd, GWLP_HINSTANCE));
     m_hTallyLine = ::CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX,
                                      0, 0, 0, 0, m_hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_TALLY)),
                                      instance, nullptr);
     if (m_hTallyLine != nullptr) {
-        ::SendMessageA(m_hTallyLine, WM_SETFONT, ::SendMessageA(m_hWnd, WM_GETFONT, 0, 0), FALSE);
+        ::SendMessageA(m_hTallyLine, WM_SETFONT, reinterpret_cast<WPARAM>(DialogFont()), FALSE);
         ::SetWindowTextA(m_hTallyLine, m_tally.Line().c_str());
     }
 
@@ -344,13 +347,13 @@ void CUpdateDlg::CountBurn(bool verified)
         ::SetWindowTextA(m_hTallyLine, m_tally.Line().c_str());
 }
 
-void CUpdateDlg::BeginPanelProgress(const char* line, int transfers)
+void CUpdateDlg::BeginPanelProgress(const CWriteBurst::Scope& burst, const char* line, int transfers)
 {
     if (!m_bServiceMode || !m_progress.IsCreated())
         return;
     m_progress.SetText(line);
     m_progress.ShowBar(true);
-    m_progress.Start(m_eeprom, transfers);
+    m_progress.Start(burst, m_eeprom, transfers);
 }
 
 void CUpdateDlg::EndPanelProgress()

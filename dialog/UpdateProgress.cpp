@@ -2,54 +2,12 @@
 
 #include <commctrl.h>
 
-namespace {
-
-// Input the window must not act on while the tablet is busy; taking it off
-// the queue also keeps it from being acted on later, when it means nothing.
-const UINT kInputRanges[][2] = {
-    {WM_KEYFIRST, WM_KEYLAST},
-    {WM_MOUSEFIRST, WM_MOUSELAST},
-    {WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK},
-};
-
-// A window whose paint does not validate would be handed WM_PAINT for ever.
-constexpr int kMaxPaintsPerAnswer = 16;
-
-void DropInputOf(HWND window)
-{
-    MSG msg;
-    for (const auto& range : kInputRanges) {
-        while (::PeekMessageA(&msg, window, range[0], range[1], PM_REMOVE)) {
-        }
-    }
-}
-
-// Whether any window of the thread, or the thread itself, has a message in
-// the input ranges waiting, posted or from the keyboard and mouse.
-bool InputQueued()
-{
-    MSG msg;
-    for (const auto& range : kInputRanges) {
-        if (::PeekMessageA(&msg, nullptr, range[0], range[1], PM_NOREMOVE))
-            return true;
-    }
-    return false;
-}
-
-BOOL CALLBACK DropInputOfChild(HWND child, LPARAM)
-{
-    DropInputOf(child);
-    return TRUE;
-}
-
-} // namespace
-
 CUpdateProgress::~CUpdateProgress()
 {
     Detach();
 }
 
-bool CUpdateProgress::Create(HWND parent, const RECT& line, const RECT& bar)
+bool CUpdateProgress::Create(HWND parent, HFONT font, const RECT& line, const RECT& bar)
 {
     if (m_hLine != nullptr || parent == nullptr)
         return false;
@@ -68,8 +26,7 @@ bool CUpdateProgress::Create(HWND parent, const RECT& line, const RECT& bar)
                                instance, nullptr);
     if (m_hLine == nullptr || m_hBar == nullptr)
         return false;
-    const LRESULT font = ::SendMessageA(parent, WM_GETFONT, 0, 0);
-    ::SendMessageA(m_hLine, WM_SETFONT, static_cast<WPARAM>(font), FALSE);
+    ::SendMessageA(m_hLine, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     return true;
 }
 
@@ -90,9 +47,13 @@ void CUpdateProgress::ShowBar(bool show)
 // replies): 10-19 ms on the real stack under Wine 10, inside the first read
 // pass when it came 50 ms in. Taken here, it is done, and the empty bar
 // painted, before the first transfer.
-void CUpdateProgress::Start(CTabletEeprom& eeprom, int totalSteps)
+bool CUpdateProgress::Start(const CWriteBurst::Scope& burst, CTabletEeprom& eeprom, int totalSteps)
 {
     Detach();
+    m_pBurst = nullptr;
+    if (!burst.Burst().IsRunning())
+        return false;
+    m_pBurst = &burst.Burst();
     m_nDone = 0;
     if (m_hBar != nullptr)
         ::SendMessageA(m_hBar, PBM_SETRANGE32, 0, totalSteps > 0 ? totalSteps : 1);
@@ -100,6 +61,7 @@ void CUpdateProgress::Start(CTabletEeprom& eeprom, int totalSteps)
     m_pPrevious = eeprom.SetTransferObserver(this);
     ShowPosition();
     Answer();
+    return true;
 }
 
 void CUpdateProgress::Step(int steps)
@@ -118,6 +80,7 @@ void CUpdateProgress::Finish()
         ShowPosition();
     }
     Answer();
+    m_pBurst = nullptr;
 }
 
 // The bar is painted only when the thread looks at its queue, so that is
@@ -180,34 +143,9 @@ void CUpdateProgress::SetPositionAtOnce(int position)
 
 void CUpdateProgress::Answer()
 {
-    KeepAnswering(::GetParent(m_hBar != nullptr ? m_hBar : m_hLine));
+    if (m_pBurst != nullptr)
+        m_pBurst->Answer();
     m_lastAnswer = ::GetTickCount();
-}
-
-// Wine's window filter of PeekMessage matches the window's descendants too;
-// Windows does not document whether its own does, so every descendant (the
-// panel's edit, the combo boxes and their own children) is asked for by its
-// handle as well. With no window nothing is dropped: input for other
-// windows of the thread must not be lost.
-// That is three requests per control, some ninety for the station, and under
-// Wine each goes to the same server process the HID stack's requests go
-// through: made every answer, they slowed the transfers around it. So the
-// queue is first asked, for any window of the thread, whether it holds a
-// message in the input ranges at all (a program can post a click as well as
-// send it). GetQueueStatus cannot tell that: Windows documents that a flag it
-// reports does not promise a message PeekMessage would return, and under
-// Wine 10 it reported a posted message at every look of the burst while
-// none could be retrieved, so every answer walked the controls (3.5-12 ms
-// each on the real stack, against about 1 ms to move and paint the bar).
-void CUpdateProgress::KeepAnswering(HWND window)
-{
-    if (window != nullptr && InputQueued()) {
-        DropInputOf(window);
-        ::EnumChildWindows(window, DropInputOfChild, 0);
-    }
-    MSG msg;
-    for (int i = 0; i < kMaxPaintsPerAnswer && ::PeekMessageA(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE); ++i)
-        ::DispatchMessageA(&msg);
 }
 
 void CUpdateProgress::Detach()

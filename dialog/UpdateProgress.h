@@ -1,23 +1,22 @@
 #pragma once
 // A line of text and a progress bar in a dialog, advanced by the tablet's
-// transfers while a long operation blocks the dialog's thread.
+// transfers while a write burst blocks the dialog's thread.
 //
 // While it counts, every few tens of milliseconds it moves the bar to the
-// count and lets the thread retrieve messages, so that Windows never
-// takes the window for hung (it does after 5 s without): keyboard and mouse
-// input for the bar's window (its parent and the parent's descendants) is
-// taken off the queue and dropped, paint is dispatched, and messages other
-// threads send (device changes) are delivered by the retrieval itself. Input
-// for other windows of the thread (a file dialog or menu whose loop is
-// hosting the operation) stays queued for them. No posted message is
-// dispatched: those wait for the next message loop, as they would if the
-// thread were blocked.
+// count and has the burst look at the thread's queue (CWriteBurst::Answer),
+// so that Windows never takes the window for hung (it does after 5 s
+// without): the bar is painted, messages other threads send are answered as
+// the burst answers them, and input for the dialog is dropped. No posted
+// message is dispatched: those wait for the next message loop, as they would
+// if the thread were blocked. It counts only inside a burst, so it never
+// looks at the queue outside one.
 //
 // The one-shot update shows it as the whole window; the service station can
 // place the same pair in its panel for its long commands.
 
 #include "TabletEeprom.h"
 #include "TransferObserver.h"
+#include "WriteBurst.h"
 
 #include <windows.h>
 
@@ -29,8 +28,8 @@ public:
     CUpdateProgress& operator=(const CUpdateProgress&) = delete;
 
     // The line and the bar as children of `parent` (which destroys them), at
-    // the given client rectangles; the line takes the parent's font. Once only.
-    bool Create(HWND parent, const RECT& line, const RECT& bar);
+    // the given client rectangles; the line takes `font`. Once only.
+    bool Create(HWND parent, HFONT font, const RECT& line, const RECT& bar);
     bool IsCreated() const { return m_hLine != nullptr; }
     void SetText(const char* text);
     void ShowBar(bool show);
@@ -39,8 +38,9 @@ public:
 
     // Counts `totalSteps` from an empty bar, one step per transfer of
     // `eeprom`, until Finish; the empty bar is painted, and the queue looked
-    // at, before the first transfer.
-    void Start(CTabletEeprom& eeprom, int totalSteps);
+    // at, before the first transfer. False, and nothing done, unless the
+    // burst runs.
+    bool Start(const CWriteBurst::Scope& burst, CTabletEeprom& eeprom, int totalSteps);
     // Steps that are not transfers (a settling wait).
     void Step(int steps);
     // Fills the bar and stops counting; the bar's last position is painted.
@@ -56,10 +56,6 @@ public:
     // which paints it.
     static constexpr DWORD kAnswerEveryMs = 50;
 
-    // Drops queued input for `window` and its descendants and dispatches
-    // paint only (see above).
-    static void KeepAnswering(HWND window);
-
 private:
     void Detach();
     void ShowPosition();
@@ -68,6 +64,7 @@ private:
 
     HWND m_hLine = nullptr;
     HWND m_hBar = nullptr;
+    CWriteBurst* m_pBurst = nullptr; // while counting
     CTabletEeprom* m_pEeprom = nullptr;
     TransferObserver* m_pPrevious = nullptr;
     int m_nDone = 0;

@@ -1,5 +1,7 @@
 #include "WriteBurst.h"
 
+#include "TabletEeprom.h"
+
 #include <commctrl.h>
 
 namespace {
@@ -18,7 +20,93 @@ bool TakesInput(HWND control)
     return ::lstrcmpiA(className, "Static") != 0 && ::lstrcmpiA(className, PROGRESS_CLASSA) != 0;
 }
 
+// Pen and touch, as Windows 8 and later post them: WM_TOUCH (0x0240) and the
+// WM_NCPOINTER*/WM_POINTER* messages after it (0x0241-0x0257), then
+// WM_GESTURE (0x0119). They are not in the mouse's range, and a window that
+// leaves them to DefWindowProc gets the mouse messages Windows makes of
+// them, so a tap would click. The values are Windows' own; the headers
+// declare them only for newer targets than ours.
+constexpr UINT kTouch = 0x0240;
+constexpr UINT kPointerLast = 0x0257;
+constexpr UINT kGesture = 0x0119;
+
+// Input the window must not act on while the tablet is busy; taking it off
+// the queue also keeps it from being acted on later, when it means nothing.
+const UINT kInputRanges[][2] = {
+    {WM_KEYFIRST, WM_KEYLAST},
+    {WM_MOUSEFIRST, WM_MOUSELAST},
+    {WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK},
+    {kTouch, kPointerLast},
+    {kGesture, kGesture},
+};
+
+// A window whose paint does not validate would be handed WM_PAINT for ever.
+constexpr int kMaxPaintsPerAnswer = 16;
+
+// A touch input or gesture information handle belongs to whoever takes its
+// message off the queue: Microsoft documents that one not handed to
+// DefWindowProc must be closed, or it leaks. The functions came with
+// Windows 7 and are looked up when needed.
+void CloseInputHandle(const MSG& msg)
+{
+    const char* name = msg.message == kTouch ? "CloseTouchInputHandle"
+                       : msg.message == kGesture ? "CloseGestureInfoHandle"
+                                                 : nullptr;
+    const HMODULE user32 = ::GetModuleHandleA("user32.dll");
+    if (name == nullptr || user32 == nullptr || msg.lParam == 0)
+        return;
+    using CloseFn = BOOL(WINAPI*)(HANDLE);
+    if (const auto close = reinterpret_cast<CloseFn>(reinterpret_cast<void*>(::GetProcAddress(user32, name))))
+        close(reinterpret_cast<HANDLE>(msg.lParam));
+}
+
+void DropInputOf(HWND window)
+{
+    MSG msg;
+    for (const auto& range : kInputRanges) {
+        while (::PeekMessageA(&msg, window, range[0], range[1], PM_REMOVE))
+            CloseInputHandle(msg);
+    }
+}
+
+// Whether any window of the thread, or the thread itself, has a message in
+// the input ranges waiting, posted or from the keyboard and mouse.
+bool InputQueued()
+{
+    MSG msg;
+    for (const auto& range : kInputRanges) {
+        if (::PeekMessageA(&msg, nullptr, range[0], range[1], PM_NOREMOVE))
+            return true;
+    }
+    return false;
+}
+
+BOOL CALLBACK DropInputOfChild(HWND child, LPARAM)
+{
+    DropInputOf(child);
+    return TRUE;
+}
+
 } // namespace
+
+CWriteBurst::Scope::Scope(CWriteBurst& burst, HWND dialog, const CTabletEeprom& tablet)
+    : m_burst(burst), m_bBegan(burst.Begin(dialog))
+{
+    // What other threads sent before the burst began is answered now, as the
+    // burst answers it: refused.
+    burst.Answer();
+    if (burst.SessionEnding())
+        m_refusal = Refusal::SessionEnding;
+    else if (tablet.RemovalPending())
+        m_refusal = Refusal::RemovalPending;
+}
+
+void CWriteBurst::Scope::End()
+{
+    if (m_bBegan)
+        m_burst.End();
+    m_bBegan = false;
+}
 
 CWriteBurst::~CWriteBurst()
 {
@@ -66,6 +154,35 @@ void CWriteBurst::End()
         ::ShutdownBlockReasonDestroy(m_hDialog);
     m_bReasonShown = false;
     m_hDialog = nullptr;
+}
+
+// Wine's window filter of PeekMessage matches the window's descendants too;
+// Windows does not document whether its own does, so every descendant (the
+// panel's edit, the combo boxes and their own children) is asked for by its
+// handle as well. With no window nothing is dropped: input for other
+// windows of the thread must not be lost.
+// That is five requests per control, some hundred and fifty for the
+// station, and under Wine each goes to the same server process the HID
+// stack's requests go through: made every answer, they slowed the transfers
+// around it. So the queue is first asked, for any window of the thread,
+// whether it holds a message in the input ranges at all (a program can post
+// a click as well as send it). GetQueueStatus cannot tell that: Windows
+// documents that a flag it reports does not promise a message PeekMessage
+// would return, and under Wine 10 it reported a posted message at every look
+// of the burst while none could be retrieved, so every answer walked the
+// controls (3.5-12 ms each on the real stack, against about 1 ms to move and
+// paint the bar).
+void CWriteBurst::Answer()
+{
+    if (!IsRunning())
+        return;
+    if (InputQueued()) {
+        DropInputOf(m_hDialog);
+        ::EnumChildWindows(m_hDialog, DropInputOfChild, 0);
+    }
+    MSG msg;
+    for (int i = 0; i < kMaxPaintsPerAnswer && ::PeekMessageA(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE); ++i)
+        ::DispatchMessageA(&msg);
 }
 
 BOOL CWriteBurst::AnswerQueryEndSession()

@@ -16,4 +16,5 @@
 #include "WaitCursor.h"
 #include "WinApp.h"
 #include "WindowDpi.h"
+#include "WindowDpiSystem.h"
 #include "Wnd.h"

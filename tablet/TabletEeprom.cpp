@@ -1,5 +1,6 @@
 #include "TabletEeprom.h"
 
+#include "DeviceBroadcast.h"
 #include "DeviceDiscovery.h"
 #include "QcDataFile.h"
 #include "TabletProtocol.h"
@@ -313,7 +314,6 @@ bool CTabletEeprom::ReadFailedAt(unsigned address) const
 
 int CTabletEeprom::ClassifyDeviceChange(DWORD eventType, LPARAM eventData)
 {
-    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(eventData);
     switch (eventType) {
     case DBT_DEVICEARRIVAL: {
         GUID hidGuid{};
@@ -322,24 +322,26 @@ int CTabletEeprom::ClassifyDeviceChange(DWORD eventType, LPARAM eventData)
         // not even looked at. So while its removal is being decided: opening
         // it again then would refuse the removal, and its outcome brings the
         // tablet back or looks for one anyway.
-        if (m_pDevice || m_bRemovalPending || header == nullptr)
+        if (m_pDevice || m_bRemovalPending)
             return 0;
-        if (header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE)
+        const auto* report = DeviceBroadcast::Interface(eventData);
+        if (report == nullptr)
             return 0;
-        const auto* report = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A*>(header);
         return std::memcmp(&report->dbcc_classguid, &hidGuid, sizeof(hidGuid)) == 0 ? 1 : 0;
     }
     case DBT_DEVICEQUERYREMOVE:
-    case DBT_DEVICEREMOVECOMPLETE:
-        if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_HANDLE)
-            return 0;
-        return IsOurHandleReport(*reinterpret_cast<const DEV_BROADCAST_HANDLE*>(header)) ? -1 : 0;
-    case DBT_DEVICEQUERYREMOVEFAILED:
+    case DBT_DEVICEREMOVECOMPLETE: {
+        const auto* report = DeviceBroadcast::Handle(eventData);
+        return report != nullptr && IsOurHandleReport(*report) ? -1 : 0;
+    }
+    case DBT_DEVICEQUERYREMOVEFAILED: {
         // Only a tablet closed for a removal query waits for this report;
         // otherwise it is not even looked at.
-        if (!m_bRemovalPending || header == nullptr || header->dbch_devicetype != DBT_DEVTYP_HANDLE)
+        if (!m_bRemovalPending)
             return 0;
-        return IsOurHandleReport(*reinterpret_cast<const DEV_BROADCAST_HANDLE*>(header)) ? 1 : 0;
+        const auto* report = DeviceBroadcast::Handle(eventData);
+        return report != nullptr && IsOurHandleReport(*report) ? 1 : 0;
+    }
     default:
         // Other events may come with no report, or with one of another shape.
         return 0;

@@ -36,7 +36,9 @@ public:
     SIZE ClientSize() const;
 
     // True once the program has handled everything sent before and is back
-    // in a message loop (its own, or that of a box or dialog it shows).
+    // in a message loop (its own, or that of a box or dialog it shows). A
+    // write burst's looks at the queue answer too, while the station's
+    // controls are disabled.
     bool WaitIdle(DWORD timeoutMs) const;
 
 private:

@@ -128,6 +128,10 @@ LRESULT CALLBACK CallWndRetProc(int code, WPARAM wParam, LPARAM lParam)
         const CWPRETSTRUCT* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
         if (call->message == WM_DEVICECHANGE)
             g_run->deviceChanges.push_back({call->wParam, call->lResult});
+        // As the dialog answered: a message sent without waiting for it
+        // reports no result here under Wine.
+        if (call->message == WM_QUERYENDSESSION)
+            g_run->sessionAnswers.push_back(::GetWindowLongPtrA(call->hwnd, DWLP_MSGRESULT));
     }
     return ::CallNextHookEx(g_callWndRetHook, code, wParam, lParam);
 }
@@ -267,7 +271,8 @@ private:
 
 } // namespace
 
-DialogRun RunUpdateDialog(SimHidSystem& sim, WhileBoxOpen whileBoxOpen, bool clickExitDuringWrite)
+DialogRun RunUpdateDialog(SimHidSystem& sim, WhileBoxOpen whileBoxOpen, bool clickExitDuringWrite,
+                          WindowDpiSystem* dpi)
 {
     DialogRun run;
     MessageBoxWatcher watcher;
@@ -277,12 +282,14 @@ DialogRun RunUpdateDialog(SimHidSystem& sim, WhileBoxOpen whileBoxOpen, bool cli
     watcher.SetDismissWhen([&sim] { return sim.PendingReportCount() == 0; });
     {
         CUpdateDlg dlg(sim);
+        dlg.m_pDpi = dpi;
         if (whileBoxOpen) {
             watcher.SetOnShow([&](const MessageBoxRecord& box) { whileBoxOpen(sim, dlg, box); });
         }
         run.result = RunRecorded(dlg, run, &sim, clickExitDuringWrite);
     }
     run.boxes = watcher.Boxes();
+    run.fileDialogs = watcher.FileDialogs();
     return run;
 }
 
@@ -298,7 +305,7 @@ DialogRun RunOpenDialog(SimHidSystem& sim, const std::vector<DialogStep>& steps)
     return run;
 }
 
-DialogRun RunServiceDialog(SimHidSystem& sim, OperatorScript script)
+DialogRun RunServiceDialog(SimHidSystem& sim, OperatorScript script, WindowDpiSystem* dpi)
 {
     DialogRun run;
     MessageBoxWatcher watcher;
@@ -306,6 +313,7 @@ DialogRun RunServiceDialog(SimHidSystem& sim, OperatorScript script)
     {
         CUpdateDlg dlg(sim);
         dlg.m_bServiceMode = true;
+        dlg.m_pDpi = dpi;
         ScriptRunner runner([&sim] { return sim.PendingReportCount() != 0; },
                             [&]() {
                                 script(sim, dlg, watcher);
@@ -367,12 +375,12 @@ bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs)
     return true;
 }
 
-LRESULT SendAsTheSession(HWND dialog, UINT message, WPARAM wParam)
+LRESULT SendAsTheSession(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     std::atomic<bool> done{false};
     LRESULT answer = -1;
     std::thread session([&] {
-        answer = ::SendMessageA(dialog, message, wParam, 0);
+        answer = ::SendMessageA(dialog, message, wParam, lParam);
         done = true;
     });
     PumpUntil([&] { return done.load(); });

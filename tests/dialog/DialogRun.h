@@ -12,6 +12,7 @@
 #include <vector>
 
 class CUpdateDlg;
+class WindowDpiSystem;
 
 struct DeviceChangeAnswer {
     WPARAM event;
@@ -35,6 +36,7 @@ struct DialogRun {
     std::vector<MessageBoxRecord> boxes;
     std::vector<UINT> tabletMessages; // WM_TABLET_ARRIVED / WM_TABLET_REMOVED, as retrieved
     std::vector<DeviceChangeAnswer> deviceChanges;
+    std::vector<LRESULT> sessionAnswers; // to each WM_QUERYENDSESSION
     std::vector<std::string> fileDialogs; // titles of the file dialogs answered
     std::vector<ProgressStep> progress;
     ProgressStep atFirstWrite;
@@ -50,9 +52,9 @@ using WhileBoxOpen = std::function<void(SimHidSystem&, CUpdateDlg&, const Messag
 // With `clickExitDuringWrite`, a mouse click on Exit is posted to the dialog
 // at the first write, as an impatient user's would be queued; only such a run
 // records the progress bar's steps, the dialog at the first write and the
-// IDOK commands.
+// IDOK commands. With `dpi`, the dialog reads its DPIs through it.
 DialogRun RunUpdateDialog(SimHidSystem& sim, WhileBoxOpen whileBoxOpen = {},
-                          bool clickExitDuringWrite = false);
+                          bool clickExitDuringWrite = false, WindowDpiSystem* dpi = nullptr);
 
 // What an operator does at the service station, run inside the dialog's own
 // message loop once the tablet already plugged in has been taken up. Message
@@ -60,7 +62,7 @@ DialogRun RunUpdateDialog(SimHidSystem& sim, WhileBoxOpen whileBoxOpen = {},
 // the paths queued on it. A dialog the script leaves open is cancelled.
 using OperatorScript = std::function<void(SimHidSystem&, CUpdateDlg&, MessageBoxWatcher&)>;
 
-DialogRun RunServiceDialog(SimHidSystem& sim, OperatorScript script);
+DialogRun RunServiceDialog(SimHidSystem& sim, OperatorScript script, WindowDpiSystem* dpi = nullptr);
 
 // The operator's hand on the panel: a click on a button or check box, text
 // typed over a field, a control's text. Each returns when the dialog has
@@ -75,7 +77,7 @@ bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs = 5000);
 // Sends as the session manager does, from another thread: the dialog gets
 // the message when its thread next retrieves messages, here from a loop
 // run until the answer is back.
-LRESULT SendAsTheSession(HWND dialog, UINT message, WPARAM wParam);
+LRESULT SendAsTheSession(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam = 0);
 
 // Called from inside a burst's transfer, after another thread began to send
 // the dialog a message: waits until the send is queued, then long enough for

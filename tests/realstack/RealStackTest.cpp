@@ -373,7 +373,9 @@ TEST_F(RealStack, TheServiceStationTakesUpTheTabletThenGetsSetsAndBurnsAFile)
     panel.Type(IDC_ADDRESS, "7");
     panel.Type(IDC_SET_VALUE, "66");
     ASSERT_TRUE(panel.Click(IDC_SET));
-    ASSERT_TRUE(driver.WaitUntil([&] { return panel.WaitIdle(200); }, 10000));
+    // Set is a write burst, whose look at the queue answers the probe too:
+    // it is over once the panel takes input again.
+    ASSERT_TRUE(driver.WaitUntil([&] { return panel.WaitIdle(200) && panel.IsEnabled(IDC_GET); }, 10000));
     EXPECT_EQ("0x42,  66    OK", panel.Text(IDC_DATA_READ));
     EXPECT_EQ(0x42, m_tablet.Eeprom()[7]);
 

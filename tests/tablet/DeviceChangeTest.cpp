@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -194,6 +196,44 @@ TEST(DeviceChange, OtherEventsNeverReadTheReport)
             EXPECT_EQ(f.eeprom.ClassifyDeviceChange(event, guard.Address()), 0)
                 << "row " << row << ": event 0x" << std::hex << event;
         }
+    }
+}
+
+// Another program can send the dialog a report that says it is shorter than
+// its type's structure; Windows copies only that much. It is nothing, even
+// where the bytes after it would name the tablet; whole, each of these
+// reports asks for action.
+TEST(DeviceChange, AReportShorterThanItsTypeIsNothing)
+{
+    const DWORD kHeader = sizeof(DEV_BROADCAST_HDR);
+    const DWORD kGuidEnd = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name);
+    const DWORD kNotifyEnd = offsetof(DEV_BROADCAST_HANDLE, dbch_eventguid);
+    const struct {
+        DWORD event;
+        Report report;
+        bool open;
+        std::vector<DWORD> shortSizes;
+        int whole;
+    } rows[] = {
+        {DBT_DEVICEARRIVAL, Report::HidInterface, false, {4, kHeader, kGuidEnd - 1}, 1},
+        {DBT_DEVICEQUERYREMOVE, Report::OwnHandle, true, {4, kHeader, kNotifyEnd - 1}, -1},
+        {DBT_DEVICEREMOVECOMPLETE, Report::OwnNotification, true, {kHeader, kNotifyEnd - 1}, -1},
+    };
+    int number = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << ++number << ": " << Name(row.report));
+        Fixture f;
+        if (!row.open)
+            f.eeprom.Close();
+        std::vector<BYTE> report = f.Build(row.report);
+        const DWORD whole = static_cast<DWORD>(report.size());
+        const LPARAM data = reinterpret_cast<LPARAM>(report.data());
+        for (const DWORD size : row.shortSizes) {
+            std::memcpy(report.data(), &size, sizeof(size));
+            EXPECT_EQ(0, f.eeprom.ClassifyDeviceChange(row.event, data)) << size << " bytes";
+        }
+        std::memcpy(report.data(), &whole, sizeof(whole));
+        EXPECT_EQ(row.whole, f.eeprom.ClassifyDeviceChange(row.event, data));
     }
 }
 

@@ -7,7 +7,7 @@
 
 namespace {
 
-// Offsets from the PE/COFF specification.
+// Offsets as Microsoft documents the PE/COFF file format.
 constexpr size_t kPeOffsetField = 0x3C;
 constexpr uint16_t kPe32Magic = 0x10B;
 constexpr uint16_t kPe32PlusMagic = 0x20B;

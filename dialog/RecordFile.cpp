@@ -100,6 +100,12 @@ bool CRecordFile::WriteWaiting()
     return WriteLines(m_path, m_waiting);
 }
 
+void CRecordFile::DropWaiting(std::size_t count)
+{
+    const std::size_t dropped = count < m_waiting.size() ? count : m_waiting.size();
+    m_waiting.erase(m_waiting.begin(), m_waiting.begin() + static_cast<std::ptrdiff_t>(dropped));
+}
+
 bool CRecordFile::SaveWaitingTo(const std::wstring& path)
 {
     return WriteLines(path, m_waiting);

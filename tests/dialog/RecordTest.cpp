@@ -282,6 +282,36 @@ TEST(StationRecord, LinesTheFileRefusesWaitInOrderAndAreNeverLost)
     EXPECT_EQ("auto-burn", saved.records[1].at(Operation));
 }
 
+// An arrival queued behind Escape, with a line waiting, is not taken up
+// inside the question where to save it: no burn there, and no line the
+// operator was not asked about goes with "go on without them".
+TEST(StationRecord, LeavingWithLinesWaitingBurnsNothingMore)
+{
+    TempFolder folder;
+    const std::string record = folder.File("record.csv");
+    const std::string burn = QcFileWith(folder.File("burn.tqc"), Pattern(0x30, 1));
+    const std::wstring wideRecord(record.begin(), record.end());
+    SimHidSystem sim;
+    sim.AddDevice(SimDeviceConfig{});
+    HANDLE hold = INVALID_HANDLE_VALUE;
+    const DialogRun run = RunServiceDialog(sim, [&](SimHidSystem& bus, CUpdateDlg& dlg, MessageBoxWatcher& watcher) {
+        watcher.QueueFileAnswer(record);
+        Click(dlg, IDC_RECORD);
+        watcher.QueueFileAnswer(burn);
+        Click(dlg, IDC_AUTO_BURN);
+        hold = ::CreateFileW(wideRecord.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        Replug(bus, dlg, "Tablet", "Tablet");
+        HandlePendingMessages(bus);
+        watcher.SetAnswer(IDYES); // no file chosen, then go on without it
+        ::PostMessageA(dlg.m_hWnd, WM_COMMAND, IDCANCEL, 0); // Escape
+        ::PostMessageA(dlg.m_hWnd, WM_TABLET_ARRIVED, 0, 0);
+    });
+    ::CloseHandle(hold);
+    EXPECT_EQ(256u, CallsOf(sim, "SetFeature").size()) << "one burn";
+    ASSERT_EQ(2u, run.boxes.size());
+    EXPECT_EQ(0u, run.boxes[1].text.find("The record's waiting lines have not been saved")) << run.boxes[1].text;
+}
+
 // A station ended at any moment leaves every earlier line whole; one ended
 // in the middle of a line (a power cut) leaves that line cut short, and the
 // next station's first line begins on a line of its own. The header is

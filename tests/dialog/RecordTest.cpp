@@ -312,11 +312,10 @@ TEST(StationRecord, LeavingWithLinesWaitingBurnsNothingMore)
     EXPECT_EQ(0u, run.boxes[1].text.find("The record's waiting lines have not been saved")) << run.boxes[1].text;
 }
 
-// A station ended at any moment leaves every earlier line whole; one ended
-// in the middle of a line (a power cut) leaves that line cut short, and the
-// next station's first line begins on a line of its own. The header is
-// written once.
-TEST(StationRecord, ALineCutShortIsEndedAndEarlierLinesStayWhole)
+// A line cut short (by a power cut, or a station ended in the middle of a
+// write) is ended before the next station's first line, which begins on a
+// line of its own; earlier lines stay whole, and the header is written once.
+TEST(StationRecord, ALineCutShortIsEndedBeforeTheNextLine)
 {
     TempFolder folder;
     const std::string record = folder.File("record.csv");

@@ -111,6 +111,19 @@ void SetByte(CUpdateDlg& dlg, const char* address, const char* value)
     Click(dlg, IDC_SET);
 }
 
+// Record and Auto Burn checked, and then the record file held by another
+// handle without sharing; the handle is the caller's to close.
+HANDLE RecordAutoBurnsWhileHeld(MessageBoxWatcher& watcher, CUpdateDlg& dlg, const std::string& record,
+                                const std::string& burn)
+{
+    watcher.QueueFileAnswer(record);
+    Click(dlg, IDC_RECORD);
+    watcher.QueueFileAnswer(burn);
+    Click(dlg, IDC_AUTO_BURN);
+    const std::wstring wide(record.begin(), record.end());
+    return ::CreateFileW(wide.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
 std::string ThisUser()
 {
     wchar_t name[257] = {};
@@ -236,11 +249,7 @@ TEST(StationRecord, LinesTheFileRefusesWaitInOrderAndAreNeverLost)
     };
     HANDLE hold = INVALID_HANDLE_VALUE;
     const DialogRun run = RunServiceDialog(sim, [&](SimHidSystem& bus, CUpdateDlg& dlg, MessageBoxWatcher& watcher) {
-        watcher.QueueFileAnswer(record);
-        Click(dlg, IDC_RECORD);
-        watcher.QueueFileAnswer(burn);
-        Click(dlg, IDC_AUTO_BURN);
-        hold = ::CreateFileW(wideRecord.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        hold = RecordAutoBurnsWhileHeld(watcher, dlg, record, burn);
         ASSERT_NE(INVALID_HANDLE_VALUE, hold);
 
         Replug(bus, dlg, "Tablet", "Tablet");
@@ -290,16 +299,11 @@ TEST(StationRecord, LeavingWithLinesWaitingBurnsNothingMore)
     TempFolder folder;
     const std::string record = folder.File("record.csv");
     const std::string burn = QcFileWith(folder.File("burn.tqc"), Pattern(0x30, 1));
-    const std::wstring wideRecord(record.begin(), record.end());
     SimHidSystem sim;
     sim.AddDevice(SimDeviceConfig{});
     HANDLE hold = INVALID_HANDLE_VALUE;
     const DialogRun run = RunServiceDialog(sim, [&](SimHidSystem& bus, CUpdateDlg& dlg, MessageBoxWatcher& watcher) {
-        watcher.QueueFileAnswer(record);
-        Click(dlg, IDC_RECORD);
-        watcher.QueueFileAnswer(burn);
-        Click(dlg, IDC_AUTO_BURN);
-        hold = ::CreateFileW(wideRecord.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        hold = RecordAutoBurnsWhileHeld(watcher, dlg, record, burn);
         Replug(bus, dlg, "Tablet", "Tablet");
         HandlePendingMessages(bus);
         watcher.SetAnswer(IDYES); // no file chosen, then go on without it

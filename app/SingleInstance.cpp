@@ -1,5 +1,6 @@
 #include "SingleInstance.h"
 
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <memory>
@@ -7,10 +8,10 @@
 
 namespace {
 
-// What every copy asks of the session mutex: to wait on it and to release
-// it. Asking for no more lets a copy open the mutex that an elevated copy of
-// the same user created.
-constexpr DWORD kMutexAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+// What every copy asks of the session mutex: to wait on it, to release it
+// and to read its owner. Asking for no more lets a copy open the mutex that
+// an elevated copy of the same user created.
+constexpr DWORD kMutexAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE | READ_CONTROL;
 
 struct LocalFreeDeleter {
     void operator()(void* memory) const { ::LocalFree(memory); }
@@ -72,16 +73,29 @@ std::wstring SidText(PSID sid)
 
 // Only the user may use the object, whoever else asks (the system and
 // administrators included: they need nothing of it). Protected, so that
-// nothing is inherited into the list.
+// nothing is inherited into the list. Owned by the user even from an
+// elevated copy (whose objects would otherwise be the administrators'), so
+// that the owner tells this user's lock from another's.
 std::unique_ptr<void, LocalFreeDeleter> OnlyUser(PSID user)
 {
     const std::wstring sid = SidText(user);
     PSECURITY_DESCRIPTOR raw = nullptr;
     if (sid.empty() ||
-        !::ConvertStringSecurityDescriptorToSecurityDescriptorW((L"D:P(A;;GA;;;" + sid + L")").c_str(),
+        !::ConvertStringSecurityDescriptorToSecurityDescriptorW((L"O:" + sid + L"D:P(A;;GA;;;" + sid + L")").c_str(),
                                                                 SDDL_REVISION_1, &raw, nullptr))
         return nullptr;
     return std::unique_ptr<void, LocalFreeDeleter>(raw);
+}
+
+bool OwnedBy(HANDLE object, PSID user)
+{
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    if (::GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                          &raw) != ERROR_SUCCESS)
+        return false;
+    const std::unique_ptr<void, LocalFreeDeleter> descriptor(raw);
+    return owner != nullptr && ::EqualSid(owner, user);
 }
 
 // Said where a developer looks (a debugger), never to the user.
@@ -119,15 +133,29 @@ CSingleInstance::Claim CSingleInstance::Take()
         Note(L"cannot read this process's user; taken as another copy running", ::GetLastError());
         return Claim::AnotherCopyRuns;
     }
-    switch (CreateUserNamespace(user)) {
-    case Namespace::Created:
-        return Claim::Held;
-    case Namespace::Exists:
+    // A copy holds the lock only when every lock it tries agrees: the copy
+    // that creates the namespace takes the session mutex as well, so that a
+    // copy of this user whose namespace cannot be made (a restricted token,
+    // a quota; or no private namespaces at all) and that falls back on the
+    // mutex alone finds it held, and the other way round.
+    const Namespace space = CreateUserNamespace(user);
+    if (space == Namespace::Exists)
         return Claim::AnotherCopyRuns;
-    case Namespace::Unavailable:
-        break;
-    }
-    return TakeSessionMutex(user);
+    const Mutex mutex = TakeSessionMutex(user);
+    if (mutex == Mutex::Owned)
+        return Claim::Held;
+    // The mutex alone: whatever holds its name may be a copy of this user.
+    if (space == Namespace::Unavailable)
+        return Claim::AnotherCopyRuns;
+    // The namespace, which only this user can make, is held; the session's
+    // name, though, anybody in the session can make first. Held by this
+    // user's own mutex, it is a copy that has only the mutex; anything else
+    // (another user's object, one of another type) locks nobody out.
+    if (mutex == Mutex::ThisUsersCopy)
+        return Claim::AnotherCopyRuns;
+    Note(L"the session's lock name is held by what is not this user's lock; the namespace alone is the lock",
+         ERROR_SUCCESS);
+    return Claim::Held;
 }
 
 CSingleInstance::Namespace CSingleInstance::CreateUserNamespace(PSID user)
@@ -160,7 +188,7 @@ CSingleInstance::Namespace CSingleInstance::CreateUserNamespace(PSID user)
     return Namespace::Unavailable;
 }
 
-CSingleInstance::Claim CSingleInstance::TakeSessionMutex(PSID user)
+CSingleInstance::Mutex CSingleInstance::TakeSessionMutex(PSID user)
 {
     const std::wstring name = L"Local\\" + std::wstring(kName) + L"." + SidText(user);
     const auto descriptor = OnlyUser(user);
@@ -173,23 +201,24 @@ CSingleInstance::Claim CSingleInstance::TakeSessionMutex(PSID user)
         // ERROR_ACCESS_DENIED: a mutex this copy may not open. Either way
         // someone holds the name, and a copy of this user may be behind it.
         Note(L"the session's lock name is held by an object this copy cannot own", ::GetLastError());
-        return Claim::AnotherCopyRuns;
+        return Mutex::NotThisUsers;
     }
     switch (::WaitForSingleObject(m_hMutex, 0)) {
     case WAIT_OBJECT_0:
         m_bOwned = true;
-        return Claim::Held;
+        return Mutex::Owned;
     case WAIT_ABANDONED:
         // Its owner ended without releasing it (crashed, killed). The wait
         // made this thread the owner; the tablet that copy may have left
         // half written is written whole by this one, as any tablet is.
         Note(L"took over an abandoned lock", ERROR_SUCCESS);
         m_bOwned = true;
-        return Claim::Held;
+        return Mutex::Owned;
     case WAIT_TIMEOUT:
-        return Claim::AnotherCopyRuns;
+        // Only the user can make a mutex that the user owns.
+        return OwnedBy(m_hMutex, user) ? Mutex::ThisUsersCopy : Mutex::NotThisUsers;
     default:
         Note(L"waiting on the session's lock failed; taken as another copy running", ::GetLastError());
-        return Claim::AnotherCopyRuns;
+        return Mutex::ThisUsersCopy;
     }
 }

@@ -19,12 +19,15 @@
 // copy that crashed or was killed never blocks the next. Elevated or not, a
 // copy's token holds the same user SID, so both kinds count.
 //
-// Where the system has no private namespaces (Wine 8.0 and 10.0 stub
-// CreateBoundaryDescriptorW), the lock is a mutex in the session's own
-// namespace, named after the user, which only this user may open. There any
-// object already under that name that this copy cannot own (another copy's,
-// one of another type, one it may not open) counts as a running copy: it is
-// never ignored.
+// A copy that holds the namespace holds a mutex in the session's own
+// namespace as well, named after the user, which only this user may open and
+// which this user owns. Where the namespace cannot be made (Wine 8.0 and 10.0
+// stub CreateBoundaryDescriptorW; a restricted token) the mutex alone is the
+// lock, and any object already under its name that this copy cannot own
+// (another copy's, one of another type, one it may not open) counts as a
+// running copy: it is never ignored. A copy that holds the namespace ignores
+// what is not this user's under that name (anyone in the session can make
+// it), but never this user's own mutex held by a copy that has only that.
 
 #include <windows.h>
 
@@ -53,13 +56,18 @@ public:
 
     // The session mutex's full name for the user this process runs as
     // ("Local\" + kName + "." + the user's SID); empty if the SID cannot be
-    // read. Only used where private namespaces are missing.
+    // read.
     static std::wstring SessionMutexName();
 
 private:
     enum class Namespace { Created, Exists, Unavailable };
+    enum class Mutex {
+        Owned,         // this copy owns it now
+        ThisUsersCopy, // this user's mutex, owned by another copy
+        NotThisUsers,  // something else holds the name: another type, another owner
+    };
     Namespace CreateUserNamespace(PSID user);
-    Claim TakeSessionMutex(PSID user);
+    Mutex TakeSessionMutex(PSID user);
 
     HANDLE m_hNamespace = nullptr;
     HANDLE m_hMutex = nullptr;

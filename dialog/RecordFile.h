@@ -2,14 +2,14 @@
 // A CSV file that lines are appended to and never lost.
 //
 // Each line goes into the file whole, with one write, on a handle opened for
-// appending only while lines are written, and is flushed to the disk before
-// the call returns; so a quality engineer may open the file in a spreadsheet
-// at any time, and a process that ends at any moment leaves every earlier
-// line whole. A file that is new or empty first gets the byte-order mark
-// and the header line; one that does not end in a line break (a line cut
-// short) gets one before the next line. Lines the file does not take (it is
-// held open without sharing, its folder is gone, the disk is full) wait, in
-// order, and go first when it takes lines again.
+// appending only while lines are written, and is on the disk (written
+// through) before the call returns; so a quality engineer may open the file
+// in a spreadsheet at any time, and a process that ends at any moment leaves
+// every earlier line whole. A file that is new or empty first gets the
+// byte-order mark and the header line; one that does not end in a line
+// break (a line cut short) gets one before the next line. Lines the file
+// does not take (it is held open without sharing, its folder is gone, the
+// disk is full) wait, in order, and go first when it takes lines again.
 
 #include <windows.h>
 
@@ -41,7 +41,8 @@ public:
     // Writes the waiting lines into another file instead (appended to it, as
     // to the record); true when they all went there and wait no more.
     bool SaveWaitingTo(const std::wstring& path);
-    void DropWaiting() { m_waiting.clear(); }
+    // Drops the first `count` lines waiting (the oldest).
+    void DropWaiting(std::size_t count);
 
 private:
     // Appends the lines at the front of `lines` to the file at `path`,

@@ -125,7 +125,7 @@ bool CStationRecord::Start(const std::string& path)
 
 void CStationRecord::Stop()
 {
-    m_file.DropWaiting();
+    m_file.DropWaiting(m_file.Waiting());
     m_file.SetPath(std::wstring());
     m_strPath.clear();
     m_bOn = false;

@@ -53,7 +53,8 @@ public:
     // Writes the waiting lines into the file at `path` instead (ANSI code
     // page); true when they all went there.
     bool SaveWaitingTo(const std::string& path);
-    void DropWaiting() { m_file.DropWaiting(); }
+    // Drops the first `count` lines waiting.
+    void DropWaiting(std::size_t count) { m_file.DropWaiting(count); }
     std::size_t Waiting() const { return m_file.Waiting(); }
     // The record is on and its file refused the last write: lines wait (or
     // the file could not even be created).

@@ -127,6 +127,14 @@ bool CUpdateDlg::ActsOnCommand(WPARAM wParam, LPARAM lParam) const
 
 LRESULT CUpdateDlg::OnTabletArrived(WPARAM, LPARAM)
 {
+    // The operator is being asked where the record's waiting lines go: an
+    // arrival taken up inside that question would burn, and add a line the
+    // question was not about. Taken up once it is answered, if the station
+    // stays.
+    if (m_bKeepingRecordLines) {
+        m_bArrivalWaiting = true;
+        return 0;
+    }
     // The arrival is a burst from here: with auto-burn on it writes, and
     // taking the tablet up makes transfers a removal would cut.
     CWriteBurst::Scope burst(m_burst, m_hWnd, m_eeprom);

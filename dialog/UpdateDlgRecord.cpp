@@ -38,6 +38,12 @@ void CUpdateDlg::OnRecord()
 {
     const bool checked = ::IsDlgButtonChecked(m_hWnd, IDC_RECORD) == BST_CHECKED;
     KeepWaitingRecordLines();
+    // The station stays: an arrival held back meanwhile is taken up (and
+    // held back again, should an end of session be under way).
+    if (m_bArrivalWaiting) {
+        m_bArrivalWaiting = false;
+        ::PostMessageA(m_hWnd, WM_TABLET_ARRIVED, 0, 0);
+    }
     m_record.Stop();
     ::KillTimer(m_hWnd, kRecordRetryTimer);
     m_strResult = CStationRecord::WithoutNote(m_strResult);
@@ -136,9 +142,10 @@ LRESULT CUpdateDlg::OnTimer(WPARAM wParam, LPARAM)
     return 0;
 }
 
-// Every way out passes here with the tablet already closed, so no arrival is
-// taken up while the operator chooses. Going on without the lines is the
-// operator's choice, never the program's.
+// Every way out passes here with the tablet already closed, and arrivals
+// are held back while the operator chooses. Going on without the lines is
+// the operator's choice, never the program's, and only for the lines the
+// question was about.
 void CUpdateDlg::KeepWaitingRecordLines()
 {
     if (m_record.Waiting() == 0 || m_bKeepingRecordLines)
@@ -155,9 +162,11 @@ void CUpdateDlg::KeepWaitingRecordLines()
         }
         // Only a "No" asks again: a box that could not even be shown must
         // not hold the station in this loop for ever.
+        const std::size_t asked = m_record.Waiting();
         if (AfxMessageBox(kLeaveWithoutLines, MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) != IDNO) {
-            m_record.DropWaiting();
-            break;
+            m_record.DropWaiting(asked);
+            if (m_record.Waiting() == 0)
+                break;
         }
     }
     m_bKeepingRecordLines = false;

@@ -200,13 +200,16 @@ FileReplacement::Result FileReplacement::Run(const Rewrite& rewrite)
     if (result.outcome == Outcome::Replaced) {
         m_copy.clear();
     } else if (result.outcome == Outcome::ContentElsewhere) {
-        // The copy is the content's only place now, and the backup may be
-        // the old file's: both are kept, and named to the caller.
+        // The copy is the content's only place now: it is kept, and named
+        // to the caller; so is the backup where it holds the old file.
+        // Otherwise (the target went before ReplaceFile moved it) the backup
+        // is still the empty file that reserved the name, and goes.
         result.contentFile = m_copy;
-        if (Exists(m_files, m_backup))
-            result.previousFile = m_backup;
         m_copy.clear();
-        m_backup.clear();
+        if (m_backupHoldsOld && Exists(m_files, m_backup)) {
+            result.previousFile = m_backup;
+            m_backup.clear();
+        }
     }
     return result;
 }

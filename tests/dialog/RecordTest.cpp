@@ -111,6 +111,19 @@ void SetByte(CUpdateDlg& dlg, const char* address, const char* value)
     Click(dlg, IDC_SET);
 }
 
+// Record and Auto Burn checked, and then the record file held by another
+// handle without sharing; the handle is the caller's to close.
+HANDLE RecordAutoBurnsWhileHeld(MessageBoxWatcher& watcher, CUpdateDlg& dlg, const std::string& record,
+                                const std::string& burn)
+{
+    watcher.QueueFileAnswer(record);
+    Click(dlg, IDC_RECORD);
+    watcher.QueueFileAnswer(burn);
+    Click(dlg, IDC_AUTO_BURN);
+    const std::wstring wide(record.begin(), record.end());
+    return ::CreateFileW(wide.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
 std::string ThisUser()
 {
     wchar_t name[257] = {};
@@ -236,11 +249,7 @@ TEST(StationRecord, LinesTheFileRefusesWaitInOrderAndAreNeverLost)
     };
     HANDLE hold = INVALID_HANDLE_VALUE;
     const DialogRun run = RunServiceDialog(sim, [&](SimHidSystem& bus, CUpdateDlg& dlg, MessageBoxWatcher& watcher) {
-        watcher.QueueFileAnswer(record);
-        Click(dlg, IDC_RECORD);
-        watcher.QueueFileAnswer(burn);
-        Click(dlg, IDC_AUTO_BURN);
-        hold = ::CreateFileW(wideRecord.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        hold = RecordAutoBurnsWhileHeld(watcher, dlg, record, burn);
         ASSERT_NE(INVALID_HANDLE_VALUE, hold);
 
         Replug(bus, dlg, "Tablet", "Tablet");
@@ -282,11 +291,35 @@ TEST(StationRecord, LinesTheFileRefusesWaitInOrderAndAreNeverLost)
     EXPECT_EQ("auto-burn", saved.records[1].at(Operation));
 }
 
-// A station ended at any moment leaves every earlier line whole; one ended
-// in the middle of a line (a power cut) leaves that line cut short, and the
-// next station's first line begins on a line of its own. The header is
-// written once.
-TEST(StationRecord, ALineCutShortIsEndedAndEarlierLinesStayWhole)
+// An arrival queued behind Escape, with a line waiting, is not taken up
+// inside the question where to save it: no burn there, and no line the
+// operator was not asked about goes with "go on without them".
+TEST(StationRecord, LeavingWithLinesWaitingBurnsNothingMore)
+{
+    TempFolder folder;
+    const std::string record = folder.File("record.csv");
+    const std::string burn = QcFileWith(folder.File("burn.tqc"), Pattern(0x30, 1));
+    SimHidSystem sim;
+    sim.AddDevice(SimDeviceConfig{});
+    HANDLE hold = INVALID_HANDLE_VALUE;
+    const DialogRun run = RunServiceDialog(sim, [&](SimHidSystem& bus, CUpdateDlg& dlg, MessageBoxWatcher& watcher) {
+        hold = RecordAutoBurnsWhileHeld(watcher, dlg, record, burn);
+        Replug(bus, dlg, "Tablet", "Tablet");
+        HandlePendingMessages(bus);
+        watcher.SetAnswer(IDYES); // no file chosen, then go on without it
+        ::PostMessageA(dlg.m_hWnd, WM_COMMAND, IDCANCEL, 0); // Escape
+        ::PostMessageA(dlg.m_hWnd, WM_TABLET_ARRIVED, 0, 0);
+    });
+    ::CloseHandle(hold);
+    EXPECT_EQ(256u, CallsOf(sim, "SetFeature").size()) << "one burn";
+    ASSERT_EQ(2u, run.boxes.size());
+    EXPECT_EQ(0u, run.boxes[1].text.find("The record's waiting lines have not been saved")) << run.boxes[1].text;
+}
+
+// A line cut short (by a power cut, or a station ended in the middle of a
+// write) is ended before the next station's first line, which begins on a
+// line of its own; earlier lines stay whole, and the header is written once.
+TEST(StationRecord, ALineCutShortIsEndedBeforeTheNextLine)
 {
     TempFolder folder;
     const std::string record = folder.File("record.csv");

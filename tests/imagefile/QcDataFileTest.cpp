@@ -581,6 +581,7 @@ TEST(QcDataFile, EveryWayTheReplacementCanGo)
         size_t files;      // files in the folder afterwards
         DWORD minWaitedMs; // on the virtual clock
         DWORD maxWaitedMs;
+        bool targetGoes = false; // deleted by another program just before it is replaced
     };
     const DWORD held = ERROR_SHARING_VIOLATION;
     const Fs::ReplaceFailure cannotRemove{ERROR_UNABLE_TO_REMOVE_REPLACED, After::NamesKept};
@@ -614,6 +615,8 @@ TEST(QcDataFile, EveryWayTheReplacementCanGo)
          Holds::Nothing, 0, 1000, 1050},
         {14, "new file, another error: no waiting", false, {}, false, ERROR_INVALID_PARAMETER, kAlways, 0,
          Outcome::Unchanged, Holds::Nothing, Holds::Nothing, 0, 0, 0},
+        {15, "target gone before the replacement, the copy never moves: no empty backup named", true, {}, false,
+         held, kAlways, 0, Outcome::ImageElsewhere, Holds::Nothing, Holds::Nothing, 1, 1000, 1050, true},
     };
     const std::string oldText = ImageText(Filled(3));
     const Image image = Pattern(5, 2);
@@ -640,6 +643,7 @@ TEST(QcDataFile, EveryWayTheReplacementCanGo)
         files.moveError = r.moveError;
         files.imageMovesFailing = r.imageMovesFailing;
         files.oldFileMovesFailing = r.oldFileMovesFailing;
+        files.targetGoesBeforeReplace = r.targetGoes;
 
         QcDataFile::SaveResult result;
         const bool saved = QcDataFile::Save(target.c_str(), image, files, &result);

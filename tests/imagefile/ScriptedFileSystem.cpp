@@ -47,6 +47,10 @@ HANDLE ScriptedFileSystem::CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWO
         ::SetLastError(createNewError);
         return INVALID_HANDLE_VALUE;
     }
+    if (targetGoesBeforeReplace && desiredAccess == DELETE) {
+        targetGoesBeforeReplace = false;
+        ::DeleteFileA(fileName);
+    }
     const HANDLE handle = Win32FileSystem::CreateFileA(fileName, desiredAccess, shareMode, security,
                                                        creationDisposition, flagsAndAttributes, templateFile);
     if (handle != INVALID_HANDLE_VALUE && !linkPath.empty() && linkPath == fileName &&

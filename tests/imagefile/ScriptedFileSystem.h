@@ -39,6 +39,9 @@ public:
     // The name that is a symbolic link: a handle opened on it reports what
     // Windows reports for one opened with FILE_FLAG_OPEN_REPARSE_POINT.
     std::string linkPath;
+    // Another program deletes the target just as it is about to be
+    // replaced: when its name is first opened for DELETE.
+    bool targetGoesBeforeReplace = false;
 
     unsigned replaceCalls = 0;
     unsigned moveCalls = 0;

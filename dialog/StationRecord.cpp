@@ -186,6 +186,26 @@ bool CStationRecord::SaveWaitingTo(const std::string& path)
     return m_file.SaveWaitingTo(FromCodePage(path, CP_ACP));
 }
 
+bool CStationRecord::SaveWaitingForLater()
+{
+    if (!m_bOn || m_file.Waiting() == 0)
+        return true;
+    wchar_t base[MAX_PATH] = {};
+    const DWORD length = ::GetEnvironmentVariableW(L"LOCALAPPDATA", base, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    const std::wstring folder = std::wstring(base) + L"\\TabletUpdate";
+    if (!::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+        return false;
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    char name[64] = {};
+    std::snprintf(name, sizeof(name), "\\record-waiting-%04u%02u%02u-%02u%02u%02u.csv", now.wYear, now.wMonth,
+                  now.wDay, now.wHour, now.wMinute, now.wSecond);
+    // The name is ASCII.
+    return m_file.SaveWaitingTo(folder + std::wstring(name, name + std::strlen(name)));
+}
+
 bool CStationRecord::TakeTroubleToTell()
 {
     if (!Troubled() || m_bTold)

@@ -53,6 +53,11 @@ public:
     // Writes the waiting lines into the file at `path` instead (ANSI code
     // page); true when they all went there.
     bool SaveWaitingTo(const std::string& path);
+    // For an end of session, when nobody can be asked where: the waiting
+    // lines go into a file of their own, record-waiting-<local time>.csv in
+    // TabletUpdate under the user's local application data. True when none
+    // waited or they all went there.
+    bool SaveWaitingForLater();
     // Drops the first `count` lines waiting.
     void DropWaiting(std::size_t count) { m_file.DropWaiting(count); }
     std::size_t Waiting() const { return m_file.Waiting(); }

@@ -288,8 +288,10 @@ void CUpdateDlg::LeaveTablet()
 void CUpdateDlg::EndForEndOfSession()
 {
     // Nothing can be asked any more: the record's waiting lines get one
-    // last try.
-    m_record.WriteWaiting();
+    // last try, and are otherwise kept in a file of their own ("Any data
+    // should be saved automatically without prompting the user").
+    if (!m_record.WriteWaiting())
+        m_record.SaveWaitingForLater();
     if (m_bServiceMode) {
         LeaveTablet();
     } else {

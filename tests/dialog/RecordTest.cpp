@@ -316,6 +316,39 @@ TEST(StationRecord, LeavingWithLinesWaitingBurnsNothingMore)
     EXPECT_EQ(0u, run.boxes[1].text.find("The record's waiting lines have not been saved")) << run.boxes[1].text;
 }
 
+// Restart Manager closes the station while a line waits for the held file:
+// nobody can be asked where to save it, so it goes into a file of its own
+// under the user's local application data.
+TEST(StationRecord, LinesWaitingWhenTheSessionEndsAreKeptInAFileOfTheirOwn)
+{
+    TempFolder folder;
+    const std::string record = folder.File("record.csv");
+    const std::string burn = QcFileWith(folder.File("burn.tqc"), Pattern(0x30, 1));
+    const std::wstring localAppData(folder.Path().begin(), folder.Path().end());
+    wchar_t before[MAX_PATH] = {};
+    const DWORD hadOne = ::GetEnvironmentVariableW(L"LOCALAPPDATA", before, MAX_PATH);
+    ::SetEnvironmentVariableW(L"LOCALAPPDATA", localAppData.c_str());
+    SimHidSystem sim;
+    sim.AddDevice(SimDeviceConfig{});
+    HANDLE hold = INVALID_HANDLE_VALUE;
+    RunServiceDialog(sim, [&](SimHidSystem& bus, CUpdateDlg& dlg, MessageBoxWatcher& watcher) {
+        hold = RecordAutoBurnsWhileHeld(watcher, dlg, record, burn);
+        Replug(bus, dlg, "Tablet", "Tablet");
+        HandlePendingMessages(bus);
+        ::SendMessageA(dlg.m_hWnd, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP);
+    });
+    ::CloseHandle(hold);
+    ::SetEnvironmentVariableW(L"LOCALAPPDATA", hadOne != 0 ? before : nullptr);
+    WIN32_FIND_DATAA found{};
+    const HANDLE search = ::FindFirstFileA((folder.Path() + "\\TabletUpdate\\record-waiting-*.csv").c_str(), &found);
+    ASSERT_NE(INVALID_HANDLE_VALUE, search) << "no file of waiting lines";
+    ::FindClose(search);
+    const CsvFile kept = ReadCsv(folder.Path() + "\\TabletUpdate\\" + found.cFileName);
+    EXPECT_EQ("", kept.error);
+    ASSERT_EQ(2u, kept.records.size()) << "the header and the line";
+    EXPECT_EQ("auto-burn", kept.records[1].at(Operation));
+}
+
 // A line cut short (by a power cut, or a station ended in the middle of a
 // write) is ended before the next station's first line, which begins on a
 // line of its own; earlier lines stay whole, and the header is written once.

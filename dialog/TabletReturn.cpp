@@ -7,6 +7,7 @@
 bool CTabletReturn::Heard(DWORD eventType, LPARAM eventData, int change, const GUID& hidGuid)
 {
     switch (eventType) {
+    case DBT_DEVICEREMOVEPENDING: // may come alone, with no query before it
     case DBT_DEVICEREMOVECOMPLETE:
         if (change == -1) {
             m_bGone = true;

@@ -22,6 +22,9 @@ const char kSessionEndingText[] =
 const char kRemovalPendingText[] =
     "The tablet is being removed, so it was not written.\n\n"
     "If it is not removed after all, try again once its bytes are shown.";
+const char kNoTabletWrittenText[] =
+    "No tablet is plugged in, so nothing was written.\n\n"
+    "Plug in the tablet and try again once its bytes are shown.";
 // OFN_NOCHANGEDIR: the current directory stays where it was, so a USB stick
 // holding QC data files can be ejected while the station runs. No
 // OFN_NOREADONLYRETURN: a master file is often read-only, or on a
@@ -72,6 +75,8 @@ void CUpdateDlg::OnSet()
     BYTE readBack = 0;
     BOOL readOk = FALSE;
     {
+        // With no tablet it is not refused: the byte line's "Error" and the
+        // Exit/Set switch already say that nothing was set, as they always did.
         CWriteBurst::Scope burst(m_burst, m_hWnd, m_eeprom);
         if (RefuseBurst(burst))
             return;
@@ -95,7 +100,7 @@ void CUpdateDlg::OnSetAll()
 {
     if (RefuseUnreadImage(false))
         return;
-    CWriteBurst::Scope burst(m_burst, m_hWnd, m_eeprom);
+    CWriteBurst::Scope burst(m_burst, m_hWnd, m_eeprom, CWriteBurst::Tablet::MustBeOpen);
     if (RefuseBurst(burst))
         return;
     BeginPanelProgress(burst, kWritingLine, CTabletEeprom::kWholeImageTransfers);
@@ -202,17 +207,26 @@ bool CUpdateDlg::RefuseUnreadImage(bool saving)
 // bytes one by one is as much in the middle of a change as Set All is. A
 // tablet closed for a removal query would take nothing, and the operator
 // would not know. The box comes once the burst is over: its loop
-// dispatches everything.
+// dispatches everything. Inside another burst no box comes at all: that one
+// is still running.
 bool CUpdateDlg::RefuseBurst(CWriteBurst::Scope& burst)
 {
     if (burst.Refused() == CWriteBurst::Refusal::None)
         return false;
     burst.End();
-    AfxMessageBox(NotWrittenText(burst.Refused()), MB_OK | MB_ICONEXCLAMATION);
+    if (burst.Refused() != CWriteBurst::Refusal::Nested)
+        AfxMessageBox(NotWrittenText(burst.Refused()), MB_OK | MB_ICONEXCLAMATION);
     return true;
 }
 
 const char* CUpdateDlg::NotWrittenText(CWriteBurst::Refusal refusal)
 {
-    return refusal == CWriteBurst::Refusal::RemovalPending ? kRemovalPendingText : kSessionEndingText;
+    switch (refusal) {
+    case CWriteBurst::Refusal::RemovalPending:
+        return kRemovalPendingText;
+    case CWriteBurst::Refusal::NoTablet:
+        return kNoTabletWrittenText;
+    default:
+        return kSessionEndingText;
+    }
 }

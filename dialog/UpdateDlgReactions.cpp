@@ -45,8 +45,9 @@ LRESULT CUpdateDlg::OnDeviceChange(WPARAM wParam, LPARAM lParam)
     // stays to hear whether the removal went through.
     if (change != 0)
         m_eeprom.FollowRemoval(event);
-    // Outside a burst a removal query is always granted.
-    return 0;
+    // Outside a burst a removal query is always granted: Windows documents
+    // TRUE as the grant. Every other report is answered as it always was.
+    return event == DBT_DEVICEQUERYREMOVE ? TRUE : 0;
 }
 
 // Shutdown, log-off and a restart for updates ask first; a session that ends
@@ -88,9 +89,18 @@ LRESULT CUpdateDlg::OnSessionEnded(WPARAM, LPARAM)
     return 0;
 }
 
+// The dialog only ever posts itself its own messages. One sent from another
+// thread (any program of the user can send to the dialog) would run at the
+// next look at the queue wherever it stands: Microsoft documents that
+// PeekMessage dispatches sent messages whatever its filter, so inside a burst
+// an arrival would reopen the tablet between two writes, an end of session
+// close it. Such a send is answered 0 and acted on nowhere.
 BOOL CUpdateDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
 {
-    if (message == WM_COMMAND && !ActsOnCommand(wParam, lParam)) {
+    const bool ownMessage = message == WM_TABLET_ARRIVED || message == WM_TABLET_REMOVED ||
+                            message == WM_SESSION_ENDED || message == WM_RECORD_TROUBLE;
+    if ((ownMessage && ::InSendMessageEx(nullptr) != ISMEX_NOSEND) ||
+        (message == WM_COMMAND && !ActsOnCommand(wParam, lParam))) {
         *result = 0;
         return TRUE;
     }
@@ -110,15 +120,23 @@ BOOL CUpdateDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* r
 // the two ways out count, as they always did.
 // During a burst nothing counts: no command may start, nor leave in the
 // middle of it. The burst's own data exchange raises notifications too,
-// which the exchange ignores anyway.
+// which the exchange ignores anyway. Nor while the dialog itself is disabled:
+// a message box or file dialog of ours is up, whose loop would run a posted
+// command inside it; the user can reach no control then, and the dialog
+// manager sends no Enter or Escape to a disabled dialog either. Only the
+// close request's IDCANCEL, which the dialog procedure posts for WM_CLOSE
+// (Restart Manager's too), still counts: the dialog ends once the box closes.
 bool CUpdateDlg::ActsOnCommand(WPARAM wParam, LPARAM lParam) const
 {
     if (m_burst.IsRunning())
         return false;
     const int id = LOWORD(wParam);
     const HWND sender = reinterpret_cast<HWND>(lParam);
+    const bool enabled = ::IsWindowEnabled(m_hWnd) != FALSE;
     if (sender == nullptr)
-        return id == IDOK || id == IDCANCEL;
+        return id == IDCANCEL || (id == IDOK && enabled);
+    if (!enabled)
+        return false;
     if (!m_bServiceMode && id != IDOK && id != IDC_SET)
         return false;
     return ::IsChild(m_hWnd, sender) && ::GetDlgCtrlID(sender) == id && ::IsWindowEnabled(sender) &&
@@ -139,6 +157,11 @@ LRESULT CUpdateDlg::OnTabletArrived(WPARAM, LPARAM)
     // taking the tablet up makes transfers a removal would cut.
     CWriteBurst::Scope burst(m_burst, m_hWnd, m_eeprom);
     switch (burst.Refused()) {
+    case CWriteBurst::Refusal::Nested:
+        // The running burst owns the tablet; the arrival is looked at once
+        // it is over (the burst dispatches nothing posted).
+        ::PostMessageA(m_hWnd, WM_TABLET_ARRIVED, 0, 0);
+        return 0;
     case CWriteBurst::Refusal::RemovalPending:
         // Opening the tablet while its removal is being decided would refuse
         // the removal; the outcome brings it back or looks for one.
@@ -150,6 +173,7 @@ LRESULT CUpdateDlg::OnTabletArrived(WPARAM, LPARAM)
         m_bArrivalWaiting = true;
         return 0;
     case CWriteBurst::Refusal::None:
+    case CWriteBurst::Refusal::NoTablet: // never asked: the arrival opens it
         break;
     }
     m_lbDump.ResetContent();

@@ -60,45 +60,23 @@ void CloseInputHandle(const MSG& msg)
         close(reinterpret_cast<HANDLE>(msg.lParam));
 }
 
-void DropInputOf(HWND window)
-{
-    MSG msg;
-    for (const auto& range : kInputRanges) {
-        while (::PeekMessageA(&msg, window, range[0], range[1], PM_REMOVE))
-            CloseInputHandle(msg);
-    }
-}
-
-// Whether any window of the thread, or the thread itself, has a message in
-// the input ranges waiting, posted or from the keyboard and mouse.
-bool InputQueued()
-{
-    MSG msg;
-    for (const auto& range : kInputRanges) {
-        if (::PeekMessageA(&msg, nullptr, range[0], range[1], PM_NOREMOVE))
-            return true;
-    }
-    return false;
-}
-
-BOOL CALLBACK DropInputOfChild(HWND child, LPARAM)
-{
-    DropInputOf(child);
-    return TRUE;
-}
-
 } // namespace
 
-CWriteBurst::Scope::Scope(CWriteBurst& burst, HWND dialog, const CTabletEeprom& tablet)
+CWriteBurst::Scope::Scope(CWriteBurst& burst, HWND dialog, const CTabletEeprom& tablet, Tablet needs)
     : m_burst(burst), m_bBegan(burst.Begin(dialog))
 {
     // What other threads sent before the burst began is answered now, as the
-    // burst answers it: refused.
+    // burst answers it: refused. A burst that runs already (a handler reached
+    // from inside it) owns the tablet: a second writer would cut its writes.
     burst.Answer();
-    if (burst.SessionEnding())
+    if (!m_bBegan)
+        m_refusal = Refusal::Nested;
+    else if (burst.SessionEnding())
         m_refusal = Refusal::SessionEnding;
     else if (tablet.RemovalPending())
         m_refusal = Refusal::RemovalPending;
+    else if (needs == Tablet::MustBeOpen && !tablet.m_pDevice)
+        m_refusal = Refusal::NoTablet;
 }
 
 void CWriteBurst::Scope::End()
@@ -154,35 +132,43 @@ void CWriteBurst::End()
         ::ShutdownBlockReasonDestroy(m_hDialog);
     m_bReasonShown = false;
     m_hDialog = nullptr;
+    if (m_bQuitTaken)
+        ::PostQuitMessage(m_quitCode);
+    m_bQuitTaken = false;
 }
 
-// Wine's window filter of PeekMessage matches the window's descendants too;
-// Windows does not document whether its own does, so every descendant (the
-// panel's edit, the combo boxes and their own children) is asked for by its
-// handle as well. With no window nothing is dropped: input for other
-// windows of the thread must not be lost.
-// That is five requests per control, some hundred and fifty for the
-// station, and under Wine each goes to the same server process the HID
-// stack's requests go through: made every answer, they slowed the transfers
-// around it. So the queue is first asked, for any window of the thread,
-// whether it holds a message in the input ranges at all (a program can post
-// a click as well as send it). GetQueueStatus cannot tell that: Windows
-// documents that a flag it reports does not promise a message PeekMessage
-// would return, and under Wine 10 it reported a posted message at every look
-// of the burst while none could be retrieved, so every answer walked the
-// controls (3.5-12 ms each on the real stack, against about 1 ms to move and
-// paint the bar).
+// Microsoft documents that PeekMessage's window filter takes the messages of
+// the window "or any of its children as specified by the IsChild function",
+// so asking for the dialog's covers the panel's edit, the combo boxes and
+// their own children. With no window nothing would be dropped: input for
+// other windows of the thread must not be lost.
 void CWriteBurst::Answer()
 {
     if (!IsRunning())
         return;
-    if (InputQueued()) {
-        DropInputOf(m_hDialog);
-        ::EnumChildWindows(m_hDialog, DropInputOfChild, 0);
-    }
     MSG msg;
-    for (int i = 0; i < kMaxPaintsPerAnswer && ::PeekMessageA(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE); ++i)
-        ::DispatchMessageA(&msg);
+    for (const auto& range : kInputRanges) {
+        while (::PeekMessageA(&msg, m_hDialog, range[0], range[1], PM_REMOVE)) {
+            if (!KeepQuit(msg))
+                CloseInputHandle(msg);
+        }
+    }
+    for (int i = 0; i < kMaxPaintsPerAnswer && ::PeekMessageA(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE); ++i) {
+        if (!KeepQuit(msg))
+            ::DispatchMessageA(&msg);
+    }
+}
+
+// Microsoft documents that PeekMessage always retrieves WM_QUIT, whatever its
+// filter: one taken off the queue here is not the burst's to drop. It is
+// posted again when the burst ends, for the loop it was meant for.
+bool CWriteBurst::KeepQuit(const MSG& msg)
+{
+    if (msg.message != WM_QUIT)
+        return false;
+    m_bQuitTaken = true;
+    m_quitCode = static_cast<int>(msg.wParam);
+    return true;
 }
 
 BOOL CWriteBurst::AnswerQueryEndSession()

@@ -37,9 +37,14 @@ public:
     // Why a burst's transfers may not be made.
     enum class Refusal {
         None,
+        Nested,         // a burst runs already: its writer owns the tablet
         SessionEnding,  // an end of session was granted: it may come at any moment
         RemovalPending, // the tablet was closed for a removal query that was granted
+        NoTablet,       // none is open, and the burst writes only one already open
     };
+    // Whether the burst's writes go to the tablet already open (Set All), or
+    // the burst opens one itself or reports a missing one in its own way.
+    enum class Tablet { MayBeClosed, MustBeOpen };
 
     CWriteBurst() = default;
     ~CWriteBurst();
@@ -78,7 +83,8 @@ public:
     // only the burst it began, at End or when it goes.
     class Scope {
     public:
-        Scope(CWriteBurst& burst, HWND dialog, const CTabletEeprom& tablet);
+        Scope(CWriteBurst& burst, HWND dialog, const CTabletEeprom& tablet,
+              Tablet needs = Tablet::MayBeClosed);
         ~Scope() { End(); }
         Scope(const Scope&) = delete;
         Scope& operator=(const Scope&) = delete;
@@ -107,6 +113,7 @@ private:
     // False, and nothing done, while one is running already.
     bool Begin(HWND dialog);
     void End();
+    bool KeepQuit(const MSG& msg);
     void HoldControls();
     void ReleaseControls();
 
@@ -115,5 +122,7 @@ private:
     HWND m_hFocus = nullptr;
     bool m_bReasonShown = false;
     bool m_bSessionEnding = false;
+    bool m_bQuitTaken = false;
+    int m_quitCode = 0;
     EXECUTION_STATE m_previousExecutionState = 0;
 };

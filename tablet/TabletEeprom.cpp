@@ -330,7 +330,11 @@ int CTabletEeprom::ClassifyDeviceChange(DWORD eventType, LPARAM eventData)
         return std::memcmp(&report->dbcc_classguid, &hidGuid, sizeof(hidGuid)) == 0 ? 1 : 0;
     }
     case DBT_DEVICEQUERYREMOVE:
+    case DBT_DEVICEREMOVEPENDING:
     case DBT_DEVICEREMOVECOMPLETE: {
+        // Windows documents that it may report a removal as pending without
+        // asking first: the tablet is going whatever we answer, so it is
+        // taken as gone, as a completed removal is.
         const auto* report = DeviceBroadcast::Handle(eventData);
         return report != nullptr && IsOurHandleReport(*report) ? -1 : 0;
     }
@@ -368,6 +372,7 @@ void CTabletEeprom::FollowRemoval(DWORD eventType)
         m_pDevice.reset();
         m_bRemovalPending = true;
         break;
+    case DBT_DEVICEREMOVEPENDING:
     case DBT_DEVICEREMOVECOMPLETE:
     case DBT_DEVICEQUERYREMOVEFAILED:
         // The registration has told all it will; the next Open registers a

@@ -163,6 +163,17 @@ bool UnderWine()
     return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+// "8.0" and the like; empty on Windows.
+std::string WineVersion()
+{
+    using Version = const char*(__cdecl*)();
+    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    const auto version = ntdll == nullptr ? nullptr
+                                          : reinterpret_cast<Version>(reinterpret_cast<void*>(
+                                                ::GetProcAddress(ntdll, "wine_get_version")));
+    return version != nullptr ? version() : "";
+}
+
 // Set in a child process of the layout test: the DPI its parent set for it.
 UINT DpiSetByParent()
 {
@@ -659,11 +670,18 @@ namespace {
 
 // Who a posted command names as its sender: nobody, its own control (as it
 // is, hidden, disabled, or shown and enabled first), or another control.
-enum class Sender { None, Itself, Hidden, Disabled, Shown, Other };
+// UnderABox: the dialog disabled, as while a box or file dialog of ours is up.
+enum class Sender { None, Itself, Hidden, Disabled, Shown, Other, NoneUnderABox, ItselfUnderABox };
 
 // Posts the dialog a command as any program can; true if it ends the dialog.
 bool PostCommand(SimHidSystem& bus, CUpdateDlg& dlg, int id, Sender sender)
 {
+    if (sender == Sender::NoneUnderABox || sender == Sender::ItselfUnderABox) {
+        ::EnableWindow(dlg.m_hWnd, FALSE);
+        const bool ended = PostCommand(bus, dlg, id, sender == Sender::NoneUnderABox ? Sender::None : Sender::Itself);
+        ::EnableWindow(dlg.m_hWnd, TRUE);
+        return ended;
+    }
     const HWND control = dlg.GetDlgItem(id);
     if (sender == Sender::Hidden || sender == Sender::Shown)
         ::ShowWindow(control, sender == Sender::Shown ? SW_SHOWNA : SW_HIDE);
@@ -698,6 +716,9 @@ TEST(ServicePanel, CommandsCountOnlyFromControlsTheUserCanUse)
         {"Set All from another control", true, IDC_SET_ALL, Sender::Other, "nothing"},
         {"Exit, still disabled", true, IDOK, Sender::Itself, "nothing"},
         {"Escape", true, IDCANCEL, Sender::None, "ended"},
+        {"Load from Load while a box of ours is up", true, IDC_LOAD, Sender::ItselfUnderABox, "nothing"},
+        {"Enter with no sender while a box of ours is up", true, IDOK, Sender::NoneUnderABox, "nothing"},
+        {"the close request while a box of ours is up", true, IDCANCEL, Sender::NoneUnderABox, "ended"},
         {"the one-shot update: Load with no sender", false, IDC_LOAD, Sender::None, "nothing"},
         {"the one-shot update: Set All from Set All", false, IDC_SET_ALL, Sender::Itself, "nothing"},
         {"the one-shot update: Load from Load, shown", false, IDC_LOAD, Sender::Shown, "nothing"},
@@ -845,6 +866,8 @@ TEST(ServicePanel, TheLongCommandsShowTheirProgressInThePanelAndTakeNoInput)
                 // And a tap on Load as Windows 8 and later post it.
                 for (const UINT tap : kTap)
                     ::PostMessageA(dlg.GetDlgItem(IDC_LOAD), tap, 0, 0);
+                // And the thread asked to quit, which is not the burst's.
+                ::PostQuitMessage(7);
                 return;
             }
             // Halfway through the burn, a click on Set All from another
@@ -859,6 +882,9 @@ TEST(ServicePanel, TheLongCommandsShowTheirProgressInThePanelAndTakeNoInput)
         });
 
         Click(dlg, IDC_SET_ALL);
+        MSG quit{};
+        EXPECT_TRUE(::PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) && quit.wParam == 7)
+            << "the quit request kept for its loop";
         // Windows makes mouse input of pen and touch left to DefWindowProc;
         // Wine does not, so here the tap is seen dropped from the queue.
         MSG left{};
@@ -909,6 +935,64 @@ TEST(ServicePanel, TheLongCommandsShowTheirProgressInThePanelAndTakeNoInput)
                                                  << command.enabled.front();
         }
     });
+}
+
+// The dialog only posts itself its own messages; another program can send
+// them, and a send is delivered at the burst's next look at the queue. Sent
+// halfway through Set All, none acts: all 256 writes are made, the tablet
+// stays open, and no box comes up during the burst.
+TEST(ServicePanel, ItsOwnMessagesSentByAnotherProgramAreNotActedOn)
+{
+    for (const UINT message : {WM_TABLET_ARRIVED, WM_TABLET_REMOVED, WM_SESSION_ENDED, WM_RECORD_TROUBLE}) {
+        SCOPED_TRACE(testing::Message() << "message 0x" << std::hex << message);
+        SimHidSystem sim;
+        sim.AddDevice(SimDeviceConfig{});
+        unsigned writes = 0;
+        bool boxDuringBurst = false;
+        bool open = false;
+        RunServiceDialog(sim, [&](SimHidSystem& bus, CUpdateDlg& dlg, MessageBoxWatcher& watcher) {
+            const HWND dialog = dlg.m_hWnd;
+            watcher.SetOnShow([&](const MessageBoxRecord&) { boxDuringBurst |= writes % 256 != 0; });
+            std::thread sender;
+            bus.SetTraceObserver([&](const SimTraceEntry& entry) {
+                if (entry.call != "SetFeature" || ++writes != 128)
+                    return;
+                sender = std::thread([dialog, message] { ::SendMessageA(dialog, message, 0, 0); });
+                LetTheBurstAnswer();
+            });
+            Click(dlg, IDC_SET_ALL);
+            bus.SetTraceObserver({});
+            if (sender.joinable())
+                sender.join();
+            HandlePendingMessages(bus);
+            open = dlg.m_eeprom.m_pDevice != nullptr && !dlg.IsEnding();
+            watcher.SetOnShow({});
+        });
+        EXPECT_EQ(256u, writes);
+        EXPECT_FALSE(boxDuringBurst);
+        EXPECT_TRUE(open);
+    }
+}
+
+// Set All after the tablet was unplugged has nothing to write to: it says so
+// at once, instead of "Writing the tablet" over seconds of pauses that send
+// nothing.
+TEST(ServicePanel, SetAllWithNoTabletSaysSo)
+{
+    SimHidSystem sim;
+    sim.AddDevice(SimDeviceConfig{});
+    const DialogRun run = RunServiceDialog(sim, [&](SimHidSystem& bus, CUpdateDlg& dlg, MessageBoxWatcher&) {
+        bus.Unplug("Tablet");
+        ASSERT_TRUE(PumpUntil([&] { return !dlg.m_eeprom.m_pDevice; }));
+        bus.ClearTrace();
+        Click(dlg, IDC_SET_ALL);
+        EXPECT_TRUE(bus.Trace().empty()) << "nothing sent";
+    });
+    ASSERT_EQ(1u, run.boxes.size());
+    EXPECT_EQ("No tablet is plugged in, so nothing was written.\n\n"
+              "Plug in the tablet and try again once its bytes are shown.",
+              run.boxes[0].text);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONEXCLAMATION), run.boxes[0].icon);
 }
 
 // The station as the operator sees it: the controls side by side, none on top
@@ -1052,6 +1136,7 @@ LRESULT CALLBACK WatchFonts(int code, WPARAM wParam, LPARAM lParam)
 // raster face, as on Windows and Wine 10.0, one is.)
 TEST(ServicePanel, EveryControlHasTheDialogsFontFromTheStart)
 {
+    std::vector<bool> madeAtStart;
     for (const bool station : {false, true}) {
         SCOPED_TRACE(station ? "the service station" : "the one-shot update");
         SimHidSystem sim;
@@ -1060,6 +1145,10 @@ TEST(ServicePanel, EveryControlHasTheDialogsFontFromTheStart)
         std::vector<size_t> fonts; // at start, after the moves
         g_deletedFontsHeld = 0;
         const auto look = [&](CUpdateDlg& dlg) {
+            // The template's font is what the dialog keeps answering; a
+            // control holding another was given one the dialog made.
+            madeAtStart.push_back(::SendMessageA(dlg.GetDlgItem(IDOK), WM_GETFONT, 0, 0) !=
+                                  ::SendMessageA(dlg.m_hWnd, WM_GETFONT, 0, 0));
             fonts.push_back(FontsHeld(dlg));
             const HHOOK hook = ::SetWindowsHookExA(WH_CALLWNDPROC, WatchFonts, nullptr, ::GetCurrentThreadId());
             for (const UINT dpi : {192u, 120u}) {
@@ -1078,6 +1167,10 @@ TEST(ServicePanel, EveryControlHasTheDialogsFontFromTheStart)
         EXPECT_EQ((std::vector<size_t>{1, 1}), fonts);
         EXPECT_EQ(0u, g_deletedFontsHeld);
     }
+    if (madeAtStart == std::vector<bool>{false, false} && WineVersion().compare(0, 2, "8.") == 0)
+        GTEST_SKIP() << "Wine " << WineVersion() << " makes the template's System a TrueType face at the window's "
+                     << "DPI, so no font is made at start and the start is not tried here";
+    EXPECT_EQ((std::vector<bool>{true, true}), madeAtStart) << "a font made at start, in both modes";
 }
 
 // The tally counts the burns since the station opened, each with its verdict;
@@ -1529,7 +1622,12 @@ TEST(ServicePanel, AnEndOfSessionGrantedHoldsEveryBurstUntilTheSessionGoesOn)
          {S::Asks, S::SetAllEndsInBox}, {0, 0}, {TRUE}, 1, "", false, {"String 21", "Close Tablet"}, 0, true},
         {"refused during a burst: nothing is remembered", {S::SetAllAskedMidway, S::SetAll}, {256, 512}, {FALSE},
          0, "", false, {"Set 0..255"}, 2, false},
-        {"refused, then forced inside the burst: the burst ends whole, then the program",
+        // Only here does the burst go on after a forced end: Windows documents
+        // that the session can end any time after every application has
+        // returned from WM_ENDSESSION, so there the process may be ended
+        // mid-burst, which nothing in a program can prevent. What is pinned
+        // is what the program does: it cuts nothing itself, and ends after.
+        {"refused, then forced inside the burst: the program cuts nothing itself, and ends after it",
          {S::SetAllForcedMidway}, {256}, {FALSE}, 0, "", false, {"Set 0..255", "String 21", "Close Tablet"}, 0, true},
         {"Restart Manager's request to close an idle station: granted, and the program ends",
          {S::AsksToClose, S::Closes}, {0, 0}, {TRUE}, 0, "", false, {"String 21", "Close Tablet"}, 0, true},

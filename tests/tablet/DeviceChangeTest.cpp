@@ -118,8 +118,10 @@ TEST(DeviceChange, ClassificationTable)
         {DBT_DEVICEARRIVAL, Report::HidInterface, false, 1},
         {DBT_DEVICEQUERYREMOVE, Report::OwnHandle, true, -1},
         {DBT_DEVICEREMOVECOMPLETE, Report::OwnHandle, true, -1},
+        {DBT_DEVICEREMOVEPENDING, Report::OwnHandle, true, -1},
         {DBT_DEVICEQUERYREMOVE, Report::OwnNotification, true, -1},
         {DBT_DEVICEREMOVECOMPLETE, Report::OwnNotification, true, -1},
+        {DBT_DEVICEREMOVEPENDING, Report::OwnNotification, true, -1},
     };
     const Report reports[] = {Report::HidInterface, Report::OtherInterface, Report::OwnHandle,
                               Report::OwnNotification, Report::OtherHandle, Report::Volume};
@@ -181,7 +183,7 @@ TEST(DeviceChange, ArrivalWhileOpenDoesNotReadTheReport)
 
 TEST(DeviceChange, OtherEventsNeverReadTheReport)
 {
-    const DWORD events[] = {DBT_DEVICEQUERYREMOVEFAILED, DBT_DEVICEREMOVEPENDING,
+    const DWORD events[] = {DBT_DEVICEQUERYREMOVEFAILED,
                             DBT_DEVNODES_CHANGED,        DBT_CONFIGCHANGED,
                             DBT_CUSTOMEVENT,             DBT_DEVICETYPESPECIFIC,
                             DBT_QUERYCHANGECONFIG};
@@ -218,6 +220,7 @@ TEST(DeviceChange, AReportShorterThanItsTypeIsNothing)
         {DBT_DEVICEARRIVAL, Report::HidInterface, false, {4, kHeader, kGuidEnd - 1}, 1},
         {DBT_DEVICEQUERYREMOVE, Report::OwnHandle, true, {4, kHeader, kNotifyEnd - 1}, -1},
         {DBT_DEVICEREMOVECOMPLETE, Report::OwnNotification, true, {kHeader, kNotifyEnd - 1}, -1},
+        {DBT_DEVICEREMOVEPENDING, Report::OwnHandle, true, {4, kHeader, kNotifyEnd - 1}, -1},
     };
     int number = 0;
     for (const auto& row : rows) {

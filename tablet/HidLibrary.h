@@ -24,12 +24,7 @@
 struct HidFunctions {
     static constexpr const wchar_t* kFile = L"hid.dll";
     static constexpr const char* kWhat = "HID library";
-    TABLETUPDATE_HID_FUNCTIONS(TABLETUPDATE_FUNCTION_POINTER)
-    template <typename Visit>
-    bool ForEach(Visit visit)
-    {
-        return TABLETUPDATE_HID_FUNCTIONS(TABLETUPDATE_FUNCTION_VISIT) true;
-    }
+    TABLETUPDATE_FUNCTION_MEMBERS(TABLETUPDATE_HID_FUNCTIONS)
 };
 
 using HidLibrary = SystemFunctionTable<HidFunctions>;

@@ -19,12 +19,7 @@
 struct SetupFunctions {
     static constexpr const wchar_t* kFile = L"setupapi.dll";
     static constexpr const char* kWhat = "device setup library";
-    TABLETUPDATE_SETUPAPI_FUNCTIONS(TABLETUPDATE_FUNCTION_POINTER)
-    template <typename Visit>
-    bool ForEach(Visit visit)
-    {
-        return TABLETUPDATE_SETUPAPI_FUNCTIONS(TABLETUPDATE_FUNCTION_VISIT) true;
-    }
+    TABLETUPDATE_FUNCTION_MEMBERS(TABLETUPDATE_SETUPAPI_FUNCTIONS)
 };
 
 using SetupLibrary = SystemFunctionTable<SetupFunctions>;

@@ -14,9 +14,7 @@
 //     struct SomeFunctions {
 //         static constexpr const wchar_t* kFile = L"some.dll";
 //         static constexpr const char* kWhat = "some library"; // for the user
-//         SOME_LIST(TABLETUPDATE_FUNCTION_POINTER)
-//         template <typename Visit>
-//         bool ForEach(Visit visit) { return SOME_LIST(TABLETUPDATE_FUNCTION_VISIT) true; }
+//         TABLETUPDATE_FUNCTION_MEMBERS(SOME_LIST)
 //     };
 
 #include "SystemLibrary.h"
@@ -30,6 +28,14 @@
 #define TABLETUPDATE_FUNCTION_POINTER(name) decltype(&::name) name = nullptr;
 // One step of ForEach; the first function not found ends the walk.
 #define TABLETUPDATE_FUNCTION_VISIT(name) visit(#name, name)&&
+// The members for an X-macro list of functions, and a walk over them.
+#define TABLETUPDATE_FUNCTION_MEMBERS(LIST)                           \
+    LIST(TABLETUPDATE_FUNCTION_POINTER)                               \
+    template <typename Visit>                                         \
+    bool ForEach(Visit visit)                                         \
+    {                                                                 \
+        return LIST(TABLETUPDATE_FUNCTION_VISIT) true;                \
+    }
 
 // What the user reads when a table cannot be filled.
 class SystemFunctionText {

@@ -52,6 +52,10 @@ if [ -n "${TABLETUPDATE_SIGN_PKCS12:-}" ]; then
         exit 1
     }
     sign=yes
+    # Kept in this shell alone: no build, compiler or Wine child started
+    # below inherits the password in its environment.
+    sign_password="$TABLETUPDATE_SIGN_PASSWORD"
+    unset TABLETUPDATE_SIGN_PASSWORD
 fi
 
 out="$root/build/package"
@@ -78,7 +82,7 @@ sign_exe() {
                 -n "TabletUpdate $version" -in "$exe" -out "$signed")
     [ -n "${TABLETUPDATE_SIGN_TIMESTAMP_URL:-}" ] && args+=(-ts "$TABLETUPDATE_SIGN_TIMESTAMP_URL")
     # The password through a pipe, never on a command line that ps shows.
-    if ! osslsigncode "${args[@]}" -readpass <(printf '%s' "$TABLETUPDATE_SIGN_PASSWORD") >"$out/sign.log" 2>&1; then
+    if ! osslsigncode "${args[@]}" -readpass <(printf '%s' "$sign_password") >"$out/sign.log" 2>&1; then
         cat "$out/sign.log" >&2
         echo "package: signing $exe failed" >&2
         exit 1

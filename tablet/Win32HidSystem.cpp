@@ -2,7 +2,10 @@
 
 #include <utility>
 
-Win32HidSystem::Win32HidSystem(std::unique_ptr<HidLibrary> hid) : m_hid(std::move(hid)) {}
+Win32HidSystem::Win32HidSystem(std::unique_ptr<HidLibrary> hid, std::unique_ptr<SetupLibrary> setup)
+    : m_hid(std::move(hid)), m_setup(std::move(setup))
+{
+}
 
 void Win32HidSystem::HidD_GetHidGuid(LPGUID hidGuid)
 {
@@ -53,15 +56,15 @@ BOOLEAN Win32HidSystem::HidD_GetSerialNumberString(HANDLE device, PVOID buffer, 
 HDEVINFO Win32HidSystem::SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent,
                                               DWORD flags)
 {
-    return ::SetupDiGetClassDevsA(classGuid, enumerator, parent, flags);
+    return m_setup->SetupDiGetClassDevsA(classGuid, enumerator, parent, flags);
 }
 
 BOOL Win32HidSystem::SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA deviceInfoData,
                                                  const GUID* interfaceClassGuid, DWORD memberIndex,
                                                  PSP_DEVICE_INTERFACE_DATA interfaceData)
 {
-    return ::SetupDiEnumDeviceInterfaces(set, deviceInfoData, interfaceClassGuid, memberIndex,
-                                         interfaceData);
+    return m_setup->SetupDiEnumDeviceInterfaces(set, deviceInfoData, interfaceClassGuid, memberIndex,
+                                                interfaceData);
 }
 
 BOOL Win32HidSystem::SetupDiGetDeviceInterfaceDetailA(HDEVINFO set,
@@ -70,13 +73,13 @@ BOOL Win32HidSystem::SetupDiGetDeviceInterfaceDetailA(HDEVINFO set,
                                                       DWORD detailSize, PDWORD requiredSize,
                                                       PSP_DEVINFO_DATA deviceInfoData)
 {
-    return ::SetupDiGetDeviceInterfaceDetailA(set, interfaceData, detail, detailSize, requiredSize,
-                                              deviceInfoData);
+    return m_setup->SetupDiGetDeviceInterfaceDetailA(set, interfaceData, detail, detailSize, requiredSize,
+                                                     deviceInfoData);
 }
 
 BOOL Win32HidSystem::SetupDiDestroyDeviceInfoList(HDEVINFO set)
 {
-    return ::SetupDiDestroyDeviceInfoList(set);
+    return m_setup->SetupDiDestroyDeviceInfoList(set);
 }
 
 HANDLE Win32HidSystem::CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,

@@ -1,14 +1,16 @@
 #pragma once
 #include "HidLibrary.h"
 #include "HidSystem.h"
+#include "SetupLibrary.h"
 
 #include <memory>
 
 // The production system: every call goes straight to the real Windows
-// function, hid.dll's through the copy `hid` found in the system directory.
+// function, hid.dll's and setupapi.dll's through the copies `hid` and `setup`
+// found in the system directory.
 class Win32HidSystem final : public HidSystem {
 public:
-    explicit Win32HidSystem(std::unique_ptr<HidLibrary> hid);
+    Win32HidSystem(std::unique_ptr<HidLibrary> hid, std::unique_ptr<SetupLibrary> setup);
 
     void HidD_GetHidGuid(LPGUID hidGuid) override;
     BOOLEAN HidD_GetPreparsedData(HANDLE device, PHIDP_PREPARSED_DATA* preparsedData) override;
@@ -48,4 +50,5 @@ public:
 
 private:
     std::unique_ptr<HidLibrary> m_hid;
+    std::unique_ptr<SetupLibrary> m_setup;
 };

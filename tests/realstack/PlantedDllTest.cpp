@@ -6,6 +6,16 @@
 // Wine does the same for a DLL it is told to load native first
 // (WINEDLLOVERRIDES), which is how these planted copies get their chance
 // here; the program's own search rules must still keep them out.
+//
+// What this cannot see: it runs the one-shot update alone (not the service
+// mode's dialogs), on Wine's builtin DLLs, whose imports are not Windows'.
+// The chains that exist on Windows only are invisible here: setupapi.dll's
+// cfgmgr32.dll, and the provider CryptoAPI loads for the stack protector's
+// seed before the program's code (rsaenh.dll, a bare name in the registry on
+// Windows; Wine's advapi32 loads it by its full path, so a copy planted
+// here would prove nothing, and the program never names it). The import
+// table and the TLS callback that keep those out are checked on the files
+// themselves (ShippedImage).
 
 #include "TempFolder.h"
 #include "UiDriver.h"

@@ -16,6 +16,7 @@ constexpr size_t kDirectoriesOffset32 = 96;
 constexpr size_t kDirectoriesOffset64 = 112;
 constexpr uint32_t kImportDirectory = 1;
 constexpr uint32_t kRelocationDirectory = 5;
+constexpr uint32_t kTlsDirectory = 9;
 constexpr size_t kSectionHeaderSize = 40;
 constexpr size_t kImportDescriptorSize = 20;
 constexpr size_t kSymbolSize = 18;
@@ -72,6 +73,14 @@ bool PeImage::Parse()
         return false;
     if (directoryCount > kRelocationDirectory && !Read(directories + 8 * kRelocationDirectory + 4, m_relocationSize))
         return false;
+    uint32_t tlsRva = 0;
+    if (directoryCount > kTlsDirectory && !Read(directories + 8 * kTlsDirectory, tlsRva))
+        return false;
+    uint64_t imageBase = 0;
+    uint32_t imageBase32 = 0;
+    if (m_is64 ? !Read(optional + 24, imageBase) : !Read(optional + 28, imageBase32))
+        return false;
+    imageBase += imageBase32;
 
     const size_t sections = optional + optionalSize;
     for (uint16_t i = 0; i < sectionCount; ++i) {
@@ -87,7 +96,57 @@ bool PeImage::Parse()
             return false;
         m_sections.push_back(section);
     }
-    return importRva == 0 || ReadImports(importRva);
+    return (importRva == 0 || ReadImports(importRva)) && (tlsRva == 0 || ReadTls(tlsRva, imageBase));
+}
+
+bool PeImage::ReadTls(uint32_t rva, uint64_t imageBase)
+{
+    // AddressOfCallBacks, a virtual address: the fourth field, of 8 bytes
+    // in PE32+ and of 4 in PE32.
+    const size_t at = OffsetOf(rva);
+    uint64_t list = 0;
+    uint32_t list32 = 0;
+    if (at == 0)
+        return OnlyInMemory(rva);
+    if (m_is64 ? !Read(at + 24, list) : !Read(at + 12, list32))
+        return false;
+    list += list32;
+    if (list != 0 && (list < imageBase || list - imageBase > UINT32_MAX)) {
+        m_error = "the TLS callback list lies outside the image";
+        return false;
+    }
+    m_tlsCallbackList = list == 0 ? 0 : static_cast<uint32_t>(list - imageBase);
+    return true;
+}
+
+uint32_t PeImage::SymbolAddress(const std::string& name) const
+{
+    const size_t strings = m_pointerToSymbolTable + size_t(m_numberOfSymbols) * kSymbolSize;
+    for (uint32_t i = 0; m_pointerToSymbolTable != 0 && i < m_numberOfSymbols; ++i) {
+        const size_t at = m_pointerToSymbolTable + size_t(i) * kSymbolSize;
+        char shortName[8] = {};
+        uint32_t zeroes = 0;
+        uint32_t nameOffset = 0;
+        uint32_t value = 0;
+        int16_t section = 0;
+        uint8_t auxCount = 0;
+        if (!Read(at, shortName) || !Read(at, zeroes) || !Read(at + 4, nameOffset) || !Read(at + 8, value) ||
+            !Read(at + 12, section) || !Read(at + 17, auxCount))
+            return 0;
+        std::string symbol;
+        if (zeroes != 0) {
+            symbol.assign(shortName, strnlen(shortName, sizeof(shortName)));
+        } else {
+            const size_t end = m_data.find('\0', strings + nameOffset);
+            if (strings + nameOffset >= m_data.size() || end == std::string::npos)
+                return 0;
+            symbol = m_data.substr(strings + nameOffset, end - strings - nameOffset);
+        }
+        if ((symbol == name || symbol == "_" + name) && section > 0 && size_t(section) <= m_sections.size())
+            return m_sections[section - 1].virtualAddress + value;
+        i += auxCount;
+    }
+    return 0;
 }
 
 bool PeImage::ResolveLongName(std::string& name)
@@ -116,11 +175,20 @@ size_t PeImage::OffsetOf(uint32_t rva) const
     return 0;
 }
 
+bool PeImage::OnlyInMemory(uint32_t rva) const
+{
+    for (const Section& s : m_sections) {
+        if (rva >= s.virtualAddress && rva - s.virtualAddress < s.virtualSize)
+            return s.rawOffset == 0;
+    }
+    return false;
+}
+
 bool PeImage::ReadImports(uint32_t rva)
 {
     size_t at = OffsetOf(rva);
     if (at == 0)
-        return false;
+        return OnlyInMemory(rva);
     for (;; at += kImportDescriptorSize) {
         uint32_t nameRva = 0;
         if (!Read(at + 12, nameRva))

@@ -31,12 +31,23 @@ public:
     const std::vector<Section>& Sections() const { return m_sections; }
     // The DLL names of the import table, as written there.
     const std::vector<std::string>& Imports() const { return m_imports; }
+    // Address (RVA) of the TLS directory's callback list, in the order the
+    // loader calls them; 0 when the image has none.
+    uint32_t TlsCallbackList() const { return m_tlsCallbackList; }
+    // Address (RVA) of a symbol of the COFF symbol table (a C name, with or
+    // without x86's leading underscore); 0 when there is no such symbol.
+    uint32_t SymbolAddress(const std::string& name) const;
 
 private:
     bool Parse();
     bool ReadImports(uint32_t rva);
+    bool ReadTls(uint32_t rva, uint64_t imageBase);
     // The name that a section header's "/offset" stands for.
     bool ResolveLongName(std::string& name);
+    // Whether the section holding an address has no bytes in the file (a
+    // file of debug information alone, objcopy --only-keep-debug): nothing
+    // there to read, and nothing wrong.
+    bool OnlyInMemory(uint32_t rva) const;
     // File offset of an address inside a section's raw data; 0 when none.
     size_t OffsetOf(uint32_t rva) const;
     template <typename T>
@@ -52,4 +63,5 @@ private:
     uint32_t m_relocationSize = 0;
     std::vector<Section> m_sections;
     std::vector<std::string> m_imports;
+    uint32_t m_tlsCallbackList = 0;
 };

@@ -16,19 +16,28 @@
 
 namespace {
 
-// Windows 10's KnownDLLs (HKLM\SYSTEM\CurrentControlSet\Control\Session
-// Manager\KnownDLLs, less the WOW64 and emulation entries that no program
-// imports): the loader takes these from the system's own section objects,
-// never from the program's folder.
+// KnownDLLs on both Windows 7 and Windows 10 (the registry key
+// HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\KnownDLLs, less
+// the WOW64 and emulation entries that no program imports; Windows 10 adds combase, coml2, gdiplus and
+// shcore, which Windows 7, declared supported by the manifest, lacks): the
+// loader takes these from the system's own section objects, never from the
+// program's folder.
 const std::set<std::string> kKnownDlls = {
-    "advapi32.dll", "clbcatq.dll",  "combase.dll", "comdlg32.dll", "coml2.dll",    "difxapi.dll",  "gdi32.dll",
-    "gdiplus.dll",  "imagehlp.dll", "imm32.dll",   "kernel32.dll", "msctf.dll",    "msvcrt.dll",   "normaliz.dll",
-    "nsi.dll",      "ole32.dll",    "oleaut32.dll", "psapi.dll",   "rpcrt4.dll",   "sechost.dll",  "setupapi.dll",
-    "shcore.dll",   "shell32.dll",  "shlwapi.dll", "user32.dll",   "wldap32.dll",  "ws2_32.dll",
+    "advapi32.dll", "clbcatq.dll", "comdlg32.dll", "difxapi.dll", "gdi32.dll",    "imagehlp.dll", "imm32.dll",
+    "kernel32.dll", "msctf.dll",   "msvcrt.dll",   "normaliz.dll", "nsi.dll",     "ole32.dll",    "oleaut32.dll",
+    "psapi.dll",    "rpcrt4.dll",  "sechost.dll",  "setupapi.dll", "shell32.dll", "shlwapi.dll",  "user32.dll",
+    "wldap32.dll",  "ws2_32.dll",
 };
 // Not a KnownDLL, but the manifest's dependency on Common Controls 6 binds
 // it to the side-by-side copy in WinSxS, not to a file beside the program.
 const char kSideBySide[] = "comctl32.dll";
+// What the executables import, and nothing more. Being a KnownDLL is not
+// enough: what a KnownDLL imports in turn is searched for by its name alone
+// (setupapi's cfgmgr32), so every other system DLL is loaded at run time,
+// from the system directory.
+const std::set<std::string> kImports = {
+    "advapi32.dll", "comctl32.dll", "comdlg32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll", "user32.dll",
+};
 
 struct Shipped {
     const char* what;
@@ -61,21 +70,41 @@ std::string Lower(std::string text)
 
 } // namespace
 
-TEST(ShippedImage, ImportsOnlyKnownDllsAndTheSideBySideCommonControls)
+TEST(ShippedImage, ImportsExactlyTheExpectedKnownDllsAndTheSideBySideCommonControls)
 {
+    for (const std::string& dll : kImports)
+        EXPECT_TRUE(kKnownDlls.count(dll) == 1 || dll == kSideBySide) << dll << " is not a KnownDLL";
     for (const Shipped& exe : ShippedExecutables()) {
         SCOPED_TRACE(exe.what);
         const PeImage image(WindowsPath(exe.path));
         ASSERT_EQ("", image.Error());
+        std::set<std::string> imports;
         std::string list;
         for (const std::string& name : image.Imports()) {
             list += " " + name;
-            const std::string dll = Lower(name);
-            EXPECT_TRUE(kKnownDlls.count(dll) == 1 || dll == kSideBySide)
-                << name << " is not a KnownDLL: Windows would look for it beside the program first";
+            imports.insert(Lower(name));
         }
         std::printf("[          ] %s imports%s\n", exe.what, list.c_str());
-        EXPECT_FALSE(image.Imports().empty());
+        EXPECT_EQ(kImports, imports) << "a DLL in the import table is looked for, with its own imports, before "
+                                        "any of the program's code can restrict the search";
+    }
+}
+
+TEST(ShippedImage, RestrictsTheDllSearchBeforeTheRuntimeStarts)
+{
+    // The loader calls the TLS callbacks at process attach, before the C
+    // runtime's entry point and its constructors; the program's own must be
+    // the first. The stripped executable names no function: the debug
+    // information kept beside it does (MinGW builds).
+    for (const Shipped& exe : ShippedExecutables()) {
+        SCOPED_TRACE(exe.what);
+        const PeImage image(WindowsPath(exe.path));
+        const PeImage debug(WindowsPath(exe.path + ".debug"));
+        ASSERT_EQ("", image.Error());
+        ASSERT_EQ("", debug.Error()) << "the debug information is read for the callback's name";
+        ASSERT_NE(0u, image.TlsCallbackList()) << "no TLS callbacks";
+        EXPECT_EQ(image.TlsCallbackList(), debug.SymbolAddress("tabletUpdateRestrictDllSearch"))
+            << "the first TLS callback is not the one that restricts the DLL search";
     }
 }
 

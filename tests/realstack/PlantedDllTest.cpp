@@ -38,7 +38,9 @@ namespace {
 // winspool.drv. Wine's own comdlg32 (a KnownDLL the program imports) imports
 // winspool.drv, which imports compstui.dll, and Wine resolves those imports
 // along the program's folder before the program's first instruction runs.
-// Windows maps a KnownDLL's imports from its KnownDLLs section objects.
+// On Windows too, a KnownDLL's dependency that is not one itself is searched
+// for by its bare name ("Dynamic-link library search order"), which is why
+// setupapi.dll (for its cfgmgr32.dll) is loaded at run time instead.
 const char* const kPlanted[] = {
     "hid.dll",     "comctl32.dll", "uxtheme.dll", "msimg32.dll",
     "version.dll", "ucrtbase.dll", "winex11.drv", "zlib1.dll",

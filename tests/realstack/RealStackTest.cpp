@@ -423,12 +423,8 @@ TEST_F(RealStack, AutoBurnOnArrivalBurnsTheFileShowsOkAndRecordsTheTablet)
     ASSERT_NE(nullptr, station);
     const RemoteDialog panel(station);
     EXPECT_TRUE(panel.IsEnabled(IDOK)) << "no tablet yet";
-    driver.AnswerFileDialog(record);
-    ASSERT_TRUE(panel.Click(IDC_RECORD));
-    ASSERT_TRUE(driver.WaitUntil([&] { return panel.Text(IDC_RECORD_FILE) == record; }, 10000));
-    driver.AnswerFileDialog(burn);
-    ASSERT_TRUE(panel.Click(IDC_AUTO_BURN));
-    ASSERT_TRUE(driver.WaitUntil([&] { return panel.Text(IDC_AUTO_BURN_FILE) == burn; }, 10000));
+    ASSERT_TRUE(ChooseStationFile(driver, panel, IDC_RECORD, IDC_RECORD_FILE, record));
+    ASSERT_TRUE(ChooseStationFile(driver, panel, IDC_AUTO_BURN, IDC_AUTO_BURN_FILE, burn));
 
     ASSERT_TRUE(m_tablet.PlugIn());
     ASSERT_TRUE(driver.WaitUntil([&] { return panel.Text(IDC_RESULT) == "OK!"; }, 30000))

@@ -120,6 +120,8 @@ bool CStationRecord::Start(const std::string& path)
     m_file.SetPath(FromCodePage(path, CP_ACP));
     m_bOn = true;
     m_bTold = false;
+    // Now, as the file is chosen, rather than inside the first burn.
+    Sha256::Prepare();
     return m_file.WriteWaiting();
 }
 

@@ -22,7 +22,14 @@
 # typed, Set All clicked) at 10 and 20 ms and prints the writes' span from
 # the first to the last, its floor = 255 pauses + the bare loop's 256 writes,
 # their ratio, the same over the paced loop's writes, and the shortest pause
-# seen between two writes.
+# seen between two writes. Last in each run, the station burns a tablet on
+# arrival (StationSetAll.exe --auto-burn), once with its record off and once
+# on (--record): the station writes the burn's line between the
+# verification's last read and the dump's first, so the tablet's trace
+# times it inside the real program on the real stack, the tablet's texts the
+# line asks for (firmware, serial number) and the file's append and flush
+# apart; the end prints the medians and what a line adds to a burn (goal < 5
+# ms). The record is kept in build/<arch>/benchmark-record.csv.
 #
 # --sim: the whole one-shot update on the simulated tablet with the real
 # clock, at each write delay; the floor is 256 writes x the delay + the 300 ms
@@ -87,6 +94,46 @@ if [ "$mode" = real ]; then
                 $3 == "SetFeature" { if (!w++) w1 = $1; wlast = $1 }
                 END { print total, r256 - r1, wlast - w1, vlast - v1 }'
         }
+        # The record's cost: one burn on arrival with the record off or on
+        # ($1); prints the gap from the verification's last read to the
+        # dump's first, and with the record on its two parts: up to the
+        # serial number's answer (the line's fields, the tablet's texts) and
+        # from there (the file's append and flush).
+        burn_file="$build/benchmark-burn.tqc"
+        { printf '[EEPROM DATA]\r\n'
+          for address in $(seq 0 255); do printf 'Value%03d=%d\r\n' "$address" $(( (address * 3 + 1) & 255 )); done
+        } >"$burn_file"
+        record="$build/benchmark-record.csv"
+        rm -f "$record"
+        windows_path() { local path="Z:$1"; echo "${path//\//\\}"; }
+        station_out="$build/benchmark-station.txt"
+        station_burn() {
+            vtablet unplug >/dev/null 2>&1 || true
+            vtablet reset >/dev/null
+            vtablet eeprom-set --fill 0xFF >/dev/null
+            vtablet serial TB-0042-0007 >/dev/null
+            local options=(--delay-ms 10 --auto-burn "$(windows_path "$burn_file")")
+            [ "$1" = on ] && options+=(--record "$(windows_path "$record")")
+            : >"$station_out"
+            "$run" "$build/tools/StationSetAll.exe" "${options[@]}" -- \
+                "Z:$build/app/TabletUpdate.exe" /service >"$station_out" 2>&1 &
+            local station=$!
+            for _ in $(seq 1 300); do
+                grep -q 'Auto Burn armed' "$station_out" && break
+                sleep 0.1
+            done
+            vtablet plug >/dev/null
+            wait "$station" || true
+            vtablet trace | awk '
+                $3 == "SetFeature" { reads = 0; serial = "" }
+                $3 == "GetFeature" { if (++reads == 256) verified = $1; if (reads == 257) dump = $1 }
+                $3 == "GetSerialNumberString" && reads == 256 { serial = $1 }
+                END { print dump - verified, serial == "" ? "-" : serial - verified, serial == "" ? "-" : dump - serial }'
+        }
+        record_gaps=()
+        plain_gaps=()
+        text_parts=()
+        file_parts=()
         for i in $(seq 1 "$runs"); do
             # What the program's phases cost beyond the unpaced loop's is
             # partly the program's own (in the read passes, which have no
@@ -158,7 +205,25 @@ if [ "$mode" = real ]; then
                             arch, delay, run, n, last - first, floor, (last - first) / floor, paced, (last - first) / paced, gap, seen
                     }' "$trace"
             done
+            for state in off on; do
+                read -r gap texts append < <(station_burn "$state")
+                seen=$(grep -o 'Auto burn: .*' "$station_out" | tr -d '\r' || true)
+                [ -n "$seen" ] || seen="NO BURN: $(tail -n 1 "$station_out" | tr -d '\r')"
+                if [ "$state" = on ]; then
+                    record_gaps+=("$gap")
+                    text_parts+=("$texts")
+                    file_parts+=("$append")
+                    echo "$arch station auto-burn, record on, run $i: $gap ms from the verification's last read to the dump's first (the line's fields and the tablet's texts $texts ms, the file's append and flush $append ms); $seen"
+                else
+                    plain_gaps+=("$gap")
+                    echo "$arch station auto-burn, record off, run $i: $gap ms from the verification's last read to the dump's first; $seen"
+                fi
+            done
         done
+        median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+        on=$(median "${record_gaps[@]}")
+        off=$(median "${plain_gaps[@]}")
+        echo "$arch record: a line adds $(awk -v on="$on" -v off="$off" 'BEGIN { print on - off }') ms to a burn (goal < 5 ms): median over $runs burns of the verification's last read to the dump's first, $on ms with the record on, $off ms off; of it the line's fields and the tablet's texts $(median "${text_parts[@]}") ms, the file's append and flush $(median "${file_parts[@]}") ms (the trace counts whole milliseconds); the record: $record"
     done
     exit 0
 fi

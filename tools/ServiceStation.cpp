@@ -8,6 +8,7 @@ namespace {
 const char kServiceCaption[] = "Update - service mode";
 constexpr unsigned kDumpRows = 16;
 constexpr DWORD kStationTimeoutMs = 20000;
+constexpr DWORD kFileChosenMs = 10000;
 
 } // namespace
 
@@ -21,4 +22,11 @@ HWND WaitForStation(UiDriver& driver)
         },
         kStationTimeoutMs);
     return station;
+}
+
+bool ChooseStationFile(UiDriver& driver, const RemoteDialog& station, int box, int pathLine, const std::string& path)
+{
+    driver.AnswerFileDialog(path);
+    return station.Click(box) &&
+           driver.WaitUntil([&] { return station.Text(pathLine) == path; }, kFileChosenMs);
 }

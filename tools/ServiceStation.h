@@ -2,10 +2,18 @@
 // The service station of a program the UI driver started (TabletUpdate.exe
 // or its demo twin, in service mode).
 
+#include "RemoteDialog.h"
 #include "UiDriver.h"
 
 #include <windows.h>
 
+#include <string>
+
 // The station's window, once it is up and has taken up the tablet (or found
 // none): its dump is filled either way. Null if it did not come in 20 s.
 HWND WaitForStation(UiDriver& driver);
+
+// Checks the station's check box `box` (Auto Burn, Record), answers the file
+// dialog it opens with `path`, and waits until `pathLine` beside the box
+// shows the file. False when the station did not take it within 10 s.
+bool ChooseStationFile(UiDriver& driver, const RemoteDialog& station, int box, int pathLine, const std::string& path);

@@ -1,6 +1,7 @@
 // The station's record with real windows and real files over the simulated
-// tablet: each line read back by a CSV reader of the test's own.
+// tablet: each line read back by the tests' own CSV reader.
 
+#include "CsvFile.h"
 #include "DialogRun.h"
 #include "QcDataFile.h"
 #include "TempFolder.h"
@@ -16,7 +17,7 @@
 namespace {
 
 using Image = std::array<BYTE, 256>;
-using Record = std::vector<std::string>;
+using Record = CsvFile::Record;
 
 const char kHeader[] = "Time,Computer,User,Program version,Architecture,Operation,Address,Value,"
                        "Write delay (ms),QC file,SHA-256,Vendor ID,Product ID,Version number,Firmware,"
@@ -40,57 +41,6 @@ std::string QcFileWith(const std::string& path, const Image& image)
 {
     EXPECT_TRUE(QcDataFile::Save(path.c_str(), image)) << path;
     return path;
-}
-
-// The file as RFC 4180 reads it: a byte-order mark, then records of fields,
-// each record ended by CRLF; quoted fields may hold commas, quotes (doubled)
-// and line breaks. `error` says where the file breaks the rules.
-struct CsvFile {
-    bool byteOrderMark = false;
-    std::vector<Record> records;
-    std::string error;
-};
-
-CsvFile ReadCsv(const std::string& path)
-{
-    CsvFile csv;
-    std::string text = TempFolder::Read(path);
-    csv.byteOrderMark = text.compare(0, 3, "\xEF\xBB\xBF") == 0;
-    if (csv.byteOrderMark)
-        text.erase(0, 3);
-    Record record;
-    std::string field;
-    bool quoted = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (quoted) {
-            if (c != '"')
-                field += c;
-            else if (i + 1 < text.size() && text[i + 1] == '"')
-                field += text[++i];
-            else
-                quoted = false;
-        } else if (c == '"' && field.empty()) {
-            quoted = true;
-        } else if (c == ',') {
-            record.push_back(field);
-            field.clear();
-        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            record.push_back(field);
-            csv.records.push_back(record);
-            record.clear();
-            field.clear();
-            ++i;
-        } else if (c == '"' || c == '\r' || c == '\n') {
-            csv.error = "a bare quote, CR or LF at byte " + std::to_string(i);
-            return csv;
-        } else {
-            field += c;
-        }
-    }
-    if (quoted || !field.empty() || !record.empty())
-        csv.error = "the file does not end with CRLF";
-    return csv;
 }
 
 // The tablet taken out and another (or the same) plugged in, its arrival
@@ -192,7 +142,7 @@ TEST(StationRecord, EachBurnSetAllAndSetIsALineWithEveryField)
     ASSERT_EQ(3u, run.fileDialogs.size());
     EXPECT_EQ("Record burns in", run.fileDialogs[0]);
 
-    const CsvFile csv = ReadCsv(record);
+    const CsvFile csv = CsvFile::Read(record);
     ASSERT_EQ("", csv.error);
     EXPECT_TRUE(csv.byteOrderMark);
     ASSERT_EQ(5u, csv.records.size());
@@ -240,7 +190,7 @@ TEST(StationRecord, LinesTheFileRefusesWaitInOrderAndAreNeverLost)
     sim.AddDevice(SimDeviceConfig{});
     std::vector<std::string> seen; // the file's lines after each step, but the header
     auto lines = [&] {
-        const CsvFile csv = ReadCsv(record);
+        const CsvFile csv = CsvFile::Read(record);
         EXPECT_EQ("", csv.error);
         std::vector<std::string> operations;
         for (size_t i = 1; i < csv.records.size(); ++i)
@@ -284,7 +234,7 @@ TEST(StationRecord, LinesTheFileRefusesWaitInOrderAndAreNeverLost)
     }
     ASSERT_EQ(3u, run.fileDialogs.size());
     EXPECT_EQ("The record file cannot be written: save its waiting lines in", run.fileDialogs[2]);
-    const CsvFile saved = ReadCsv(elsewhere);
+    const CsvFile saved = CsvFile::Read(elsewhere);
     EXPECT_EQ("", saved.error);
     ASSERT_EQ(2u, saved.records.size()) << "the header and the line";
     EXPECT_EQ(kHeader, TempFolder::Read(elsewhere).substr(3, sizeof(kHeader) - 1));
@@ -370,7 +320,7 @@ TEST(StationRecord, ALineCutShortIsEndedBeforeTheNextLine)
             SetByte(dlg, "1", "1");
         });
     }
-    const CsvFile csv = ReadCsv(record);
+    const CsvFile csv = CsvFile::Read(record);
     ASSERT_EQ("", csv.error);
     ASSERT_EQ(6u, csv.records.size());
     const size_t fields[] = {20, 20, 5, 20, 2, 20};
@@ -412,7 +362,7 @@ TEST(StationRecord, PathsAndTextsWithCommasQuotesAndLineBreaksReadBackWhole)
         Click(dlg, IDC_AUTO_BURN);
         Replug(bus, dlg, "Tablet", "Tablet");
     });
-    const CsvFile csv = ReadCsv(record);
+    const CsvFile csv = CsvFile::Read(record);
     ASSERT_EQ("", csv.error);
     ASSERT_EQ(2u, csv.records.size());
     const Record& line = csv.records[1];

@@ -280,9 +280,7 @@ TEST(EndToEnd, ATabletPluggedInWithAutoBurnOnIsBurnedAndShowsOk)
     const RemoteDialog panel(station);
     EXPECT_TRUE(panel.IsEnabled(IDOK)) << "no tablet yet";
 
-    driver.AnswerFileDialog(burn);
-    ASSERT_TRUE(panel.Click(IDC_AUTO_BURN));
-    ASSERT_TRUE(driver.WaitUntil([&] { return panel.Text(IDC_AUTO_BURN_FILE) == burn; }, 10000));
+    ASSERT_TRUE(ChooseStationFile(driver, panel, IDC_AUTO_BURN, IDC_AUTO_BURN_FILE, burn));
     ASSERT_TRUE(driver.WaitUntil([&] { return panel.Text(IDC_RESULT) == "OK!"; }, 30000))
         << "result line: " << panel.Text(IDC_RESULT);
     EXPECT_FALSE(panel.IsEnabled(IDOK));

@@ -7,6 +7,7 @@
 // (DBT_DEVTYP_HANDLE) or removal queries, so the removal of an open tablet
 // is never seen here (virtualtablet/README.md has the two Wines side by side).
 
+#include "CsvFile.h"
 #include "MessageBoxReport.h"
 #include "ProgramCopies.h"
 #include "RemoteDialog.h"
@@ -408,11 +409,15 @@ TEST_F(RealStack, TheServiceStationTakesUpTheTabletThenGetsSetsAndBurnsAFile)
     EXPECT_EQ("21", strings.back().arguments) << "the close box ends the access";
 }
 
-TEST_F(RealStack, AutoBurnOnArrivalBurnsTheFileAndShowsOk)
+// The station's main use, with its record on: the burn is written down with
+// the tablet's own serial number, asked through hid.dll and the class driver.
+TEST_F(RealStack, AutoBurnOnArrivalBurnsTheFileShowsOkAndRecordsTheTablet)
 {
     TempFolder folder;
     const std::string burn = folder.Write("burn.tqc", BurnFileText());
+    const std::string record = folder.File("record.csv");
     ASSERT_TRUE(m_tablet.Prepare(ErasedWithOwnTail()));
+    ASSERT_EQ(ERROR_SUCCESS, m_tablet.Bus().SetSerial(std::wstring(L"TB-0042-0007")));
 
     UiDriver driver(ProductOptions(" /service"));
     ASSERT_TRUE(driver.Start());
@@ -420,9 +425,8 @@ TEST_F(RealStack, AutoBurnOnArrivalBurnsTheFileAndShowsOk)
     ASSERT_NE(nullptr, station);
     const RemoteDialog panel(station);
     EXPECT_TRUE(panel.IsEnabled(IDOK)) << "no tablet yet";
-    driver.AnswerFileDialog(burn);
-    ASSERT_TRUE(panel.Click(IDC_AUTO_BURN));
-    ASSERT_TRUE(driver.WaitUntil([&] { return panel.Text(IDC_AUTO_BURN_FILE) == burn; }, 10000));
+    ASSERT_TRUE(ChooseStationFile(driver, panel, IDC_RECORD, IDC_RECORD_FILE, record));
+    ASSERT_TRUE(ChooseStationFile(driver, panel, IDC_AUTO_BURN, IDC_AUTO_BURN_FILE, burn));
 
     ASSERT_TRUE(m_tablet.PlugIn());
     ASSERT_TRUE(driver.WaitUntil([&] { return panel.Text(IDC_RESULT) == "OK!"; }, 30000))
@@ -430,8 +434,25 @@ TEST_F(RealStack, AutoBurnOnArrivalBurnsTheFileAndShowsOk)
     panel.Close();
     const UiRunResult run = driver.Finish();
     ASSERT_EQ(RunOutcome::Exited, run.outcome);
+    EXPECT_TRUE(run.messageBoxes.empty()) << FormatMessageBoxLines(run.messageBoxes);
     ExpectEeprom(BurnFileBytes(), m_tablet.Eeprom());
     EXPECT_EQ(256u, Only(m_tablet.Trace(), "SetFeature").size());
+
+    const CsvFile csv = CsvFile::Read(record);
+    ASSERT_EQ("", csv.error);
+    ASSERT_EQ(2u, csv.records.size()) << "the header and the burn's line";
+    EXPECT_EQ("auto-burn", csv.Field(1, "Operation"));
+    EXPECT_EQ(burn, csv.Field(1, "QC file"));
+    // Of BurnFileBytes(), made elsewhere (Python's hashlib).
+    EXPECT_EQ("78694fa4f1c96155917a82d47c2d12598423e27420899d7ef28e983002b94056", csv.Field(1, "SHA-256"));
+    EXPECT_EQ("0x6A3D", csv.Field(1, "Vendor ID"));
+    EXPECT_EQ("0x0042", csv.Field(1, "Product ID"));
+    EXPECT_EQ("0x0100", csv.Field(1, "Version number"));
+    EXPECT_EQ("R514 V2.03 2009/11/27", csv.Field(1, "Firmware"));
+    EXPECT_EQ("TB-0042-0007", csv.Field(1, "Serial number"));
+    EXPECT_EQ("OK!", csv.Field(1, "Verdict"));
+    EXPECT_EQ("", csv.Field(1, "First wrong address"));
+    EXPECT_EQ("256", csv.Field(1, "Bytes written"));
 }
 
 // One copy at a time, on the stack every user has. Wine runs every program

@@ -293,7 +293,7 @@ TEST(StationRecord, LinesWaitingWhenTheSessionEndsAreKeptInAFileOfTheirOwn)
     const HANDLE search = ::FindFirstFileA((folder.Path() + "\\TabletUpdate\\record-waiting-*.csv").c_str(), &found);
     ASSERT_NE(INVALID_HANDLE_VALUE, search) << "no file of waiting lines";
     ::FindClose(search);
-    const CsvFile kept = ReadCsv(folder.Path() + "\\TabletUpdate\\" + found.cFileName);
+    const CsvFile kept = CsvFile::Read(folder.Path() + "\\TabletUpdate\\" + found.cFileName);
     EXPECT_EQ("", kept.error);
     ASSERT_EQ(2u, kept.records.size()) << "the header and the line";
     EXPECT_EQ("auto-burn", kept.records[1].at(Operation));

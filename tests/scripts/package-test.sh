@@ -78,6 +78,17 @@ CNF
 export TABLETUPDATE_SIGN_PASSWORD="throwaway $$"
 export TABLETUPDATE_SIGN_PKCS12="$work/signer.p12"
 unset TABLETUPDATE_SIGN_TIMESTAMP_URL SOURCE_DATE_EPOCH
+# A copy of the sources without git (a fresh system's copy, made by
+# scripts/debian.sh) has no commit date: the date of its top-level
+# CMakeLists.txt stands in for it, the same for both runs, and the second
+# run packages a plain copy of the sources instead of a clone.
+in_git=1
+if ! git -C "$root" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    in_git=0
+    SOURCE_DATE_EPOCH=$(date -r "$root/CMakeLists.txt" +%s)
+    export SOURCE_DATE_EPOCH
+    echo "(not a git checkout: the packages are dated by CMakeLists.txt, $SOURCE_DATE_EPOCH)"
+fi
 check "a throwaway CA and code-signing certificate" make_certificates
 [ -f "$work/signer.p12" ] || finish
 
@@ -85,6 +96,11 @@ check "a throwaway CA and code-signing certificate" make_certificates
 # SHA256SUMS are copied to `into`.
 package_in() { # package_in FOLDER INTO
     local folder="$1" into="$2" commit
+    if [ "$in_git" -eq 0 ]; then
+        mkdir -p "$folder" && tar -C "$root" --exclude=./build -cf - . | tar -xf - -C "$folder" &&
+            package_at "$folder" "$into"
+        return
+    fi
     commit=$(git -C "$root" rev-parse HEAD) &&
     git clone -q "$root" "$folder" && git -C "$folder" checkout -q --detach "$commit" &&
     package_at "$folder" "$into"
@@ -101,7 +117,7 @@ package_at() { # package_at ROOT INTO
 # This checkout's packages, where the test command has just built both
 # architectures; a checkout with uncommitted changes is not the commit, so
 # then a clean clone stands in for it.
-if [ -z "$(git -C "$root" status --porcelain 2>/dev/null)" ]; then
+if [ "$in_git" -eq 0 ] || [ -z "$(git -C "$root" status --porcelain 2>/dev/null)" ]; then
     check "packages signed in this checkout" package_at "$root" "$work/first"
 else
     echo "(uncommitted changes here: the first packages are made in a clean clone too)"

@@ -18,7 +18,13 @@ HWND WaitForStation(UiDriver& driver)
     driver.WaitUntil(
         [&] {
             station = FindTopLevelWindow(driver.ProcessId(), kServiceCaption);
-            return station != nullptr && RemoteDialog(station).ListItems(IDC_DUMP_LIST).size() == kDumpRows;
+            if (station == nullptr)
+                return false;
+            // The dump is filled inside the taking-up's burst, whose last
+            // look at the queue answers these questions too: only Get, which
+            // the burst alone disables, says that the burst is over.
+            const RemoteDialog panel(station);
+            return panel.ListItems(IDC_DUMP_LIST).size() == kDumpRows && panel.IsEnabled(IDC_GET);
         },
         kStationTimeoutMs);
     return station;

@@ -10,7 +10,8 @@
 #include <string>
 
 // The station's window, once it is up and has taken up the tablet (or found
-// none): its dump is filled either way. Null if it did not come in 20 s.
+// none): its dump is filled either way, and the taking-up is over, so its
+// controls are the operator's. Null if it did not come in 20 s.
 HWND WaitForStation(UiDriver& driver);
 
 // Checks the station's check box `box` (Auto Burn, Record), answers the file

@@ -17,10 +17,6 @@ struct LocalFreeDeleter {
     void operator()(void* memory) const { ::LocalFree(memory); }
 };
 
-struct HandleCloser {
-    void operator()(HANDLE handle) const { ::CloseHandle(handle); }
-};
-
 // AddSIDToBoundaryDescriptor may move the descriptor, so the owner hands out
 // the address of its handle.
 class BoundaryDescriptor {
@@ -46,7 +42,7 @@ std::vector<BYTE> ProcessUser()
     HANDLE raw = nullptr;
     if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw))
         return {};
-    const std::unique_ptr<void, HandleCloser> token(raw);
+    const CHandle token(raw);
     DWORD size = 0;
     ::GetTokenInformation(raw, TokenUser, nullptr, 0, &size);
     if (size < sizeof(TOKEN_USER))
@@ -111,9 +107,7 @@ CSingleInstance::~CSingleInstance()
     if (m_hNamespace != nullptr)
         ::ClosePrivateNamespace(m_hNamespace, PRIVATE_NAMESPACE_FLAG_DESTROY);
     if (m_bOwned)
-        ::ReleaseMutex(m_hMutex);
-    if (m_hMutex != nullptr)
-        ::CloseHandle(m_hMutex);
+        ::ReleaseMutex(m_mutex.Get());
 }
 
 std::wstring CSingleInstance::SessionMutexName()
@@ -195,15 +189,15 @@ CSingleInstance::Mutex CSingleInstance::TakeSessionMutex(PSID user)
     SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
     // Not created owned: ownership is taken by the wait below, which is the
     // only way to tell an abandoned mutex from one that is owned.
-    m_hMutex = ::CreateMutexExW(descriptor ? &attributes : nullptr, name.c_str(), 0, kMutexAccess);
-    if (m_hMutex == nullptr) {
+    m_mutex.Attach(::CreateMutexExW(descriptor ? &attributes : nullptr, name.c_str(), 0, kMutexAccess));
+    if (!m_mutex.IsValid()) {
         // ERROR_INVALID_HANDLE: an object of another type has the name.
         // ERROR_ACCESS_DENIED: a mutex this copy may not open. Either way
         // someone holds the name, and a copy of this user may be behind it.
         Note(L"the session's lock name is held by an object this copy cannot own", ::GetLastError());
         return Mutex::NotThisUsers;
     }
-    switch (::WaitForSingleObject(m_hMutex, 0)) {
+    switch (::WaitForSingleObject(m_mutex.Get(), 0)) {
     case WAIT_OBJECT_0:
         m_bOwned = true;
         return Mutex::Owned;
@@ -216,7 +210,7 @@ CSingleInstance::Mutex CSingleInstance::TakeSessionMutex(PSID user)
         return Mutex::Owned;
     case WAIT_TIMEOUT:
         // Only the user can make a mutex that the user owns.
-        return OwnedBy(m_hMutex, user) ? Mutex::ThisUsersCopy : Mutex::NotThisUsers;
+        return OwnedBy(m_mutex.Get(), user) ? Mutex::ThisUsersCopy : Mutex::NotThisUsers;
     default:
         Note(L"waiting on the session's lock failed; taken as another copy running", ::GetLastError());
         return Mutex::ThisUsersCopy;

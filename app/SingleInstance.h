@@ -29,6 +29,8 @@
 // what is not this user's under that name (anyone in the session can make
 // it), but never this user's own mutex held by a copy that has only that.
 
+#include "Handle.h"
+
 #include <windows.h>
 
 #include <string>
@@ -70,6 +72,6 @@ private:
     Mutex TakeSessionMutex(PSID user);
 
     HANDLE m_hNamespace = nullptr;
-    HANDLE m_hMutex = nullptr;
+    CHandle m_mutex;
     bool m_bOwned = false;
 };

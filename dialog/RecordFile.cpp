@@ -1,5 +1,7 @@
 #include "RecordFile.h"
 
+#include "Handle.h"
+
 namespace {
 
 const char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
@@ -9,23 +11,6 @@ const char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
 // apart, before the lines are kept waiting.
 constexpr int kOpenTries = 3;
 constexpr DWORD kOpenRetryMs = 5;
-
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE handle) : m_hFile(handle) {}
-    ~FileHandle()
-    {
-        if (m_hFile != INVALID_HANDLE_VALUE)
-            ::CloseHandle(m_hFile);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    HANDLE Get() const { return m_hFile; }
-    bool IsOpen() const { return m_hFile != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE m_hFile;
-};
 
 // Append access without write access: Windows then puts every write at the
 // end of the file, whatever the file pointer. Read access for the last byte.
@@ -113,8 +98,8 @@ bool CRecordFile::SaveWaitingTo(const std::wstring& path)
 
 bool CRecordFile::WriteLines(const std::wstring& path, std::deque<std::string>& lines)
 {
-    const FileHandle file(OpenForAppending(path));
-    if (!file.IsOpen()) {
+    const CHandle file(OpenForAppending(path));
+    if (!file.IsValid()) {
         m_nLastError = ::GetLastError();
         return false;
     }

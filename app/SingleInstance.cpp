@@ -189,12 +189,14 @@ CSingleInstance::Mutex CSingleInstance::TakeSessionMutex(PSID user)
     SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
     // Not created owned: ownership is taken by the wait below, which is the
     // only way to tell an abandoned mutex from one that is owned.
-    m_mutex.Attach(::CreateMutexExW(descriptor ? &attributes : nullptr, name.c_str(), 0, kMutexAccess));
+    const HANDLE mutex = ::CreateMutexExW(descriptor ? &attributes : nullptr, name.c_str(), 0, kMutexAccess);
+    const DWORD error = ::GetLastError();
+    m_mutex.Attach(mutex);
     if (!m_mutex.IsValid()) {
         // ERROR_INVALID_HANDLE: an object of another type has the name.
         // ERROR_ACCESS_DENIED: a mutex this copy may not open. Either way
         // someone holds the name, and a copy of this user may be behind it.
-        Note(L"the session's lock name is held by an object this copy cannot own", ::GetLastError());
+        Note(L"the session's lock name is held by an object this copy cannot own", error);
         return Mutex::NotThisUsers;
     }
     switch (::WaitForSingleObject(m_mutex.Get(), 0)) {

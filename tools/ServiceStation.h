@@ -14,6 +14,10 @@
 // controls are the operator's. Null if it did not come in 20 s.
 HWND WaitForStation(UiDriver& driver);
 
+// True when no burst runs and the station's handler is over: its controls,
+// the dump and the result line are as the operator finds them.
+bool StationAtRest(const RemoteDialog& station);
+
 // Checks the station's check box `box` (Auto Burn, Record), answers the file
 // dialog it opens with `path`, and waits until `pathLine` beside the box
 // shows the file. False when the station did not take it within 10 s.

@@ -242,7 +242,7 @@ TEST(EndToEnd, AnOperatorReadsTheTabletThenBurnsAFileWithLoadAndSetAll)
         },
         10000));
     ASSERT_TRUE(panel.Click(IDC_SET_ALL));
-    ASSERT_TRUE(driver.WaitUntil([&] { return panel.WaitIdle(200); }, 20000));
+    ASSERT_TRUE(driver.WaitUntil([&] { return StationAtRest(panel); }, 20000));
     panel.Close();
     const UiRunResult run = driver.Finish();
     ASSERT_EQ(RunOutcome::Exited, run.outcome);
@@ -281,7 +281,7 @@ TEST(EndToEnd, ATabletPluggedInWithAutoBurnOnIsBurnedAndShowsOk)
     EXPECT_TRUE(panel.IsEnabled(IDOK)) << "no tablet yet";
 
     ASSERT_TRUE(ChooseStationFile(driver, panel, IDC_AUTO_BURN, IDC_AUTO_BURN_FILE, burn));
-    ASSERT_TRUE(driver.WaitUntil([&] { return panel.Text(IDC_RESULT) == "OK!"; }, 30000))
+    ASSERT_TRUE(driver.WaitUntil([&] { return panel.Text(IDC_RESULT) == "OK!" && StationAtRest(panel); }, 30000))
         << "result line: " << panel.Text(IDC_RESULT);
     EXPECT_FALSE(panel.IsEnabled(IDOK));
 

@@ -376,7 +376,7 @@ TEST_F(RealStack, TheServiceStationTakesUpTheTabletThenGetsSetsAndBurnsAFile)
     ASSERT_TRUE(panel.Click(IDC_SET));
     // Set is a write burst, whose look at the queue answers the probe too:
     // it is over once the panel takes input again.
-    ASSERT_TRUE(driver.WaitUntil([&] { return panel.WaitIdle(200) && panel.IsEnabled(IDC_GET); }, 10000));
+    ASSERT_TRUE(driver.WaitUntil([&] { return StationAtRest(panel); }, 10000));
     EXPECT_EQ("0x42,  66    OK", panel.Text(IDC_DATA_READ));
     EXPECT_EQ(0x42, m_tablet.Eeprom()[7]);
 
@@ -399,7 +399,7 @@ TEST_F(RealStack, TheServiceStationTakesUpTheTabletThenGetsSetsAndBurnsAFile)
         },
         10000));
     ASSERT_TRUE(panel.Click(IDC_SET_ALL));
-    ASSERT_TRUE(driver.WaitUntil([&] { return panel.WaitIdle(200); }, 30000));
+    ASSERT_TRUE(driver.WaitUntil([&] { return StationAtRest(panel); }, 30000));
     panel.Close();
     const UiRunResult run = driver.Finish();
     ASSERT_EQ(RunOutcome::Exited, run.outcome);
